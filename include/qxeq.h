@@ -1,0 +1,146 @@
+/* playback-profile: the eight-band graphic equaliser.
+ *
+ * One process-wide equaliser: eight second-order peaking filters at 400, 620, 960, 1500, 2400,
+ * 3700, 6200 and 9600 Hz, Q 0.8, gains within -24..+24 dB, sixteen named presets, sample rate
+ * 1..384000 Hz. At load it is bypassed under "PS_none" at 44100 Hz with every gain at 0 dB.
+ * Blocks of interleaved 32-bit float or signed 16-bit PCM (1..8 channels) are equalised in
+ * place; both formats share one filter state per channel. Calls must not overlap: the library
+ * takes no locks, so a host that processes on one thread and changes gains on another
+ * serialises the two itself.
+ *
+ * Last error: each function says whether it empties the equaliser's last-error text on
+ * success, sets it only on failure, or never touches it. The profile store's text is separate.
+ */
+#ifndef QXEQ_H
+#define QXEQ_H
+
+#include "qx_common.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* MARK: bands and presets */
+
+/** @return 8, the number of bands. Last error: untouched. */
+QX_API int32_t qxeq_band_count(void);
+
+/** @param band band index 0..7.
+ * @return the band's centre frequency in Hz; 0.0 with "ERR_NO_SUCH_BAND" for any other index.
+ * Last error: set only on failure. */
+QX_API double qxeq_band_center_hz(uint32_t band);
+
+/** @param band band index 0..7.
+ * @return 0.8, the Q of every band; 0.0 with "ERR_NO_SUCH_BAND" for any other index.
+ * Last error: set only on failure. */
+QX_API double qxeq_band_q(uint32_t band);
+
+/** @return 16, the number of presets. Last error: untouched. */
+QX_API int32_t qxeq_preset_count(void);
+
+/** @param index preset index 0..15.
+ * @return the preset's constant name ("PS_none", "PS_custom", "PS_acoustic", ...); null with
+ *         "ERR_NO_SUCH_PRESET" for any other index. Never free it.
+ * Last error: set only on failure. */
+QX_API const char *qxeq_preset_name(uint32_t index);
+
+/** @param preset preset index 0..15 (checked first); @param band band index 0..7.
+ * @return the preset's gain for the band in dB (0.0 for band 7, which presets never raise);
+ *         0.0 with "ERR_NO_SUCH_PRESET" or "ERR_NO_SUCH_BAND" when an index is out of range.
+ * Last error: set only on failure. */
+QX_API double qxeq_preset_gain(uint32_t preset, uint32_t band);
+
+/** @param name preset name, compared exactly and case-sensitively.
+ * @return the preset's index 0..15; -1 with "ERR_NO_SUCH_PRESET" when no preset has that name,
+ *         or with "ERR_INVALID_ARG" when name is null.
+ * Last error: set only on failure. */
+QX_API int32_t qxeq_preset_index_by_name(const char *name);
+
+/* MARK: configuration */
+
+/** Select a preset: "PS_none" bypasses and zeroes every gain, "PS_custom" keeps the gains, any
+ * other loads its gains (band 7 at 0 dB). Every successful call clears the filter histories,
+ * even when the preset is already selected.
+ * @param name preset name.
+ * @return QX_OK, or QX_ERR_NO_SUCH_PRESET (last error "ERR_NO_SUCH_PRESET", or
+ *         "ERR_INVALID_ARG" for a null name) with nothing changed.
+ * Last error: emptied on success, set on failure. */
+QX_API int32_t qxeq_set_preset(const char *name);
+
+/** Set the gain of one band, in dB; selects "PS_custom" and switches bypass off. The filter
+ * histories are kept: the new gain applies from the next processed block.
+ * @param band    band index 0..7.
+ * @param gain_db finite gain; outside [-24, 24] it is clamped and the warning
+ *                "gain clamp band<b> <gain> -> [-24,24]" is logged.
+ * @return QX_OK, QX_ERR_NO_SUCH_BAND, or QX_ERR_INVALID_ARG (NaN or infinity); on failure
+ *         nothing changes.
+ * Last error: emptied on success, set on failure. */
+QX_API int32_t qxeq_set_gain(uint32_t band, double gain_db);
+
+/** @param band band index 0..7.
+ * @return the band's current gain in dB; 0.0 with "ERR_NO_SUCH_BAND" for any other index.
+ * Last error: set only on failure. */
+QX_API double qxeq_get_gain(uint32_t band);
+
+/** @return 1 while bypassed (exactly while "PS_none" is selected), else 0. Last error: untouched. */
+QX_API int32_t qxeq_is_bypassed(void);
+
+/** @return the sample rate in Hz. Last error: untouched. */
+QX_API int32_t qxeq_sample_rate(void);
+
+/** Set the sample rate. A new rate clears the filter histories; the current rate again
+ * changes nothing.
+ * @param hz rate in Hz, 1..384000.
+ * @return QX_OK or QX_ERR_BAD_SAMPLE_RATE (nothing changed).
+ * Last error: emptied on success, set on failure. */
+QX_API int32_t qxeq_set_sample_rate(int32_t hz);
+
+/** Clear the filter histories of every band and channel; coefficients, gains and flags stay.
+ * Last error: untouched. */
+QX_API void qxeq_reset_state(void);
+
+/** @return the equaliser's last-error text, or "OK" when it is empty. Library storage: never
+ *         free it; later calls overwrite it. */
+QX_API const char *qxeq_last_error(void);
+
+/* MARK: coefficients and response */
+
+/** Raw (not normalised) biquad coefficients of one band for the current gain and rate,
+ * computed afresh whether or not the equaliser is bypassed.
+ * @param band band index 0..7.
+ * @param b0,b1,b2,a0,a1,a2 non-null pointers receiving the coefficients.
+ * @return QX_OK, QX_ERR_NO_SUCH_BAND, or QX_ERR_INVALID_ARG (a null pointer; nothing written).
+ * Last error: emptied on success, set on failure. */
+QX_API int32_t qxeq_coeffs(uint32_t band, double *b0, double *b1, double *b2, double *a0,
+                           double *a1, double *a2);
+
+/** Combined magnitude response of the eight bands.
+ * @param hz frequency in Hz (above half the rate is evaluated like any other).
+ * @return the response in dB; 0.0 while bypassed or for a negative, NaN or infinite hz;
+ *         -200.0 where the magnitude vanishes.
+ * Last error: untouched. */
+QX_API double qxeq_response_db(double hz);
+
+/* MARK: processing */
+
+/** Equalise a block of interleaved 32-bit float samples in place (nominally -1..+1). A NaN or
+ * infinite sample comes out as 0.0 and clears its channel's filter state; a result beyond the
+ * float range comes out as +-infinity.
+ * @param samples  frames * channels floats; null gives QX_ERR_INVALID_ARG.
+ * @param frames   number of frames, >= 0.
+ * @param channels 1..8; channel c always uses filter state c.
+ * @return QX_OK, or QX_ERR_INVALID_ARG with nothing changed. While bypassed, or for 0 frames,
+ *         the samples are left untouched.
+ * Last error: emptied on success, set on failure. */
+QX_API int32_t qxeq_process_f32(float *samples, int32_t frames, int32_t channels);
+
+/** Equalise a block of interleaved signed 16-bit samples in place. Input is scaled by 1/32768
+ * and output by 32767, so results stay within -32767..32767. Arguments, results and last error
+ * as for qxeq_process_f32. */
+QX_API int32_t qxeq_process_s16(int16_t *samples, int32_t frames, int32_t channels);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QXEQ_H */

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs the built library into a staging prefix, then builds and runs a small C host against
+# it twice: once through pkg-config and once through find_package.
+set -eu
+build=$1
+work=$2
+cc=$3
+here=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$work"
+mkdir -p "$work"
+prefix="$work/prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+libdir=$(dirname "$(find "$prefix" -name 'libplayback-profile.so' | head -n 1)")
+
+PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --exists playback-profile
+# shellcheck disable=SC2046
+"$cc" -std=c99 -Wall -Werror -o "$work/consumer-pc" "$here/consumer.c" \
+    $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs playback-profile)
+LD_LIBRARY_PATH="$libdir" "$work/consumer-pc"
+
+cmake -S "$here" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_C_COMPILER="$cc" >/dev/null
+cmake --build "$work/consumer-build" >/dev/null
+LD_LIBRARY_PATH="$libdir" "$work/consumer-build/consumer"
