@@ -71,8 +71,9 @@ QX_API const char *qxtp_profile_get(int32_t id, const char *field);
  *         "ERR_NO_SUCH_PROFILE" or "ERR_UNKNOWN_FIELD". Last error: set only on failure. */
 QX_API int32_t qxtp_profile_field_valid(int32_t id, const char *field);
 
-/** @return the output file extension derived from FormatCreator ("" when empty, ".mp4" for
- *         "hevc", else "." + creator cut to 15 bytes), or null with "ERR_NO_SUCH_PROFILE".
+/** @return the output file extension derived from FormatCreator: ".mp4" for "hevc"; "." +
+ *         creator, cut to 15 bytes, for a creator of ASCII letters, digits and '_'; "" for an
+ *         empty or any other creator. Null with "ERR_NO_SUCH_PROFILE".
  * Library storage: never free it. Last error: set only on failure. */
 QX_API const char *qxtp_profile_file_type(int32_t id);
 
@@ -88,9 +89,11 @@ QX_API int32_t qxtp_profile_validate(int32_t id);
 
 /* MARK: encoder arguments */
 
-/** ffmpeg options for the profile, each followed by one space: a format or codec clause from
- * FormatCreator, then "-b:a", "-ac", "-ar", "-sample_fmt s<n>", "-b:v", "-s WxH" and
- * "-r N/D" for the fields that hold non-zero numbers.
+/** ffmpeg options for the profile, each followed by one space. First a clause from
+ * FormatCreator: a codec for "hevc", "mp4", "h264", "mp3" and "aac"; "-f <creator> " for any
+ * other plain token, with the muxer names listed atop this header for "mkv", "ts", "m4a", "mpg"
+ * and "wmv"; none for an empty or any other creator. Then "-b:a", "-ac", "-ar",
+ * "-sample_fmt s<n>", "-b:v", "-s WxH" and "-r N/D" for the fields that hold non-zero numbers.
  * @return the argument text, or null with "ERR_NO_SUCH_PROFILE". Library storage: never free
  *         it; later calls overwrite it. Last error: emptied on success, set on failure. */
 QX_API const char *qxtp_profile_to_ffmpeg_args(int32_t id);
@@ -107,7 +110,7 @@ QX_API const char *qxtp_profile_to_json(int32_t id);
  * object. For each field the first member with its name decides: strings (up to a first
  * NUL), booleans and integers are stored through qxtp_profile_set; reals, null, arrays and
  * objects leave the default. Other members, "FileType" included, are ignored.
- * @param json NUL-terminated text.
+ * @param json NUL-terminated text; may be a text the library returned.
  * @return the new id 0..63; -QX_ERR_INVALID_ARG for null, unreadable JSON or a root that is not
  *         an object; -QX_ERR_OOM when no slot is free. A failed import leaves no profile.
  * Last error: emptied on success, set on failure. */

@@ -1,6 +1,7 @@
 // The state a host finds right after loading the library, before any call changed it.
 #include "qx_common.h"
 #include "qxeq.h"
+#include "qxtp.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,8 @@
 
 TEST(LoadDefaults, EverythingStartsAtItsDefault) {
     EXPECT_STREQ(qxeq_last_error(), "OK");
+    EXPECT_STREQ(qxtp_last_error(), "OK");
+    for (int32_t id = 0; id < 64; ++id) EXPECT_EQ(qxtp_profile_create(nullptr), id);  // all free
     EXPECT_EQ(qx_warning_count(), 0);
     EXPECT_EQ(qx_warning(0), nullptr);
     EXPECT_EQ(qxeq_is_bypassed(), 1);
