@@ -191,6 +191,7 @@ TEST_F(Store, BadIdsReportNoSuchProfile) {
             [&] { return qxtp_profile_validate(id) == QX_ERR_NO_SUCH_PROFILE; },
             [&] { return qxtp_profile_get(id, "AudioBitrate") == nullptr; },
             [&] { return qxtp_profile_file_type(id) == nullptr; },
+            [&] { return qxtp_profile_to_ffmpeg_args(id) == nullptr; },
             [&] { return qxtp_profile_field_valid(id, "AudioBitrate") == 0; },
         };
         for (size_t i = 0; i < std::size(calls); ++i) {
@@ -218,6 +219,7 @@ TEST_F(Store, LastErrorRules) {
         {"set", [&] { qxtp_profile_set(id, "VideoWidth", "1"); }, empties},
         {"set int rejected", [&] { qxtp_profile_set(id, "FormatQuality", "x"); }, empties},
         {"validate", [&] { qxtp_profile_validate(qxtp_profile_create(nullptr)); }, empties},
+        {"to_ffmpeg_args", [&] { qxtp_profile_to_ffmpeg_args(id); }, empties},
         {"get", [&] { qxtp_profile_get(id, "ProfileName"); }, keeps},
         {"field_valid", [&] { qxtp_profile_field_valid(id, "ProfileName"); }, keeps},
         {"file_type", [&] { qxtp_profile_file_type(id); }, keeps},
@@ -305,6 +307,11 @@ TEST_F(Store, ValuesMayPointIntoLibraryStorage) {
     EXPECT_EQ(qxtp_profile_set(id, "FormatCreator", qxtp_profile_file_type(id)), QX_OK);
     EXPECT_STREQ(qxtp_profile_get(id, "FormatCreator"), ".mkv");
     EXPECT_STREQ(qxtp_profile_file_type(id), "");  // ".mkv" is not a plain token
+
+    qxtp_profile_set(id, "FormatCreator", "mp3");
+    EXPECT_EQ(qxtp_profile_set(id, "ProfileName", qxtp_profile_to_ffmpeg_args(id)), QX_OK);
+    EXPECT_STREQ(qxtp_profile_get(id, "ProfileName"), "-c:a libmp3lame -b:a 96000 ");
+
     // A text from a destroyed slot, passed to the create that takes that slot again.
     const int32_t old = qxtp_profile_create("Keep me");
     const char *name = qxtp_profile_get(old, "ProfileName");
