@@ -9,6 +9,16 @@ namespace {
 
 using Fields = ProfileTest;
 
+// The JSON value written for a member, e.g. 'true' or '-3' (for the number and bool members).
+std::string exported_member(int32_t id, const char *field) {
+    const std::string json = qxtp_profile_to_json(id);
+    const std::string key = std::string("\"") + field + "\":";
+    const size_t at = json.find(key);
+    if (at == std::string::npos) return "<missing>";
+    const size_t start = at + key.size();
+    return json.substr(start, json.find_first_of(",}", start) - start);
+}
+
 TEST_F(Fields, Table) {
     const struct {
         const char *name, *type;
@@ -95,33 +105,34 @@ TEST_F(Fields, IntegerTexts) {
     const struct {
         const char *text;
         int valid;
+        const char *exported;
     } cases[] = {
-        {"-3", 1},
-        {"+3", 1},
-        {" 7", 1},
-        {"\t-7", 1},
-        {"0", 1},
-        {"-0", 1},
-        {"00012", 1},
-        {"", 1},
-        {"2147483647", 1},
-        {"2147483648", 1},
-        {"99999999999", 1},
-        {"-2147483648", 1},
-        {"-2147483649", 1},
-        {"-99999999999", 1},
-        {"-99999999999999999999999", 1},
-        {"3.5", 0},
-        {"x", 0},
-        {"high", 0},
-        {"7 ", 0},
-        {"+", 0},
-        {"-", 0},
-        {" ", 0},
-        {"+-3", 0},
-        {"--3", 0},
-        {"- 3", 0},
-        {"1e3", 0},
+        {"-3", 1, "-3"},
+        {"+3", 1, "3"},
+        {" 7", 1, "7"},
+        {"\t-7", 1, "-7"},
+        {"0", 1, "0"},
+        {"-0", 1, "0"},
+        {"00012", 1, "12"},
+        {"", 1, "0"},
+        {"2147483647", 1, "2147483647"},
+        {"2147483648", 1, "2147483647"},
+        {"99999999999", 1, "2147483647"},
+        {"-2147483648", 1, "-2147483648"},
+        {"-2147483649", 1, "-2147483648"},
+        {"-99999999999", 1, "-2147483648"},
+        {"-99999999999999999999999", 1, "-2147483648"},
+        {"3.5", 0, "0"},
+        {"x", 0, "0"},
+        {"high", 0, "0"},
+        {"7 ", 0, "0"},
+        {"+", 0, "0"},
+        {"-", 0, "0"},
+        {" ", 0, "0"},
+        {"+-3", 0, "0"},
+        {"--3", 0, "0"},
+        {"- 3", 0, "0"},
+        {"1e3", 0, "0"},
     };
     const int32_t id = qxtp_profile_create("i");
     for (const auto &c : cases) {
@@ -129,6 +140,7 @@ TEST_F(Fields, IntegerTexts) {
         EXPECT_EQ(qxtp_profile_set(id, "FormatQuality", c.text), QX_OK);  // never rejected
         EXPECT_EQ(qxtp_profile_field_valid(id, "FormatQuality"), c.valid);
         EXPECT_EQ(qxtp_profile_parsed_uint(id, "FormatQuality"), 0u);  // not a uint_string
+        EXPECT_EQ(exported_member(id, "FormatQuality"), c.exported);
     }
     EXPECT_EQ(qx_warning_count(), 0);
 }
@@ -137,12 +149,13 @@ TEST_F(Fields, BoolTexts) {
     const struct {
         const char *text;
         int valid;
+        const char *exported;
     } cases[] = {
-        {"true", 1},   {"1", 1},      {"True", 1},
-        {"false", 1}, {"0", 1},     {"False", 1},
-        {"", 1},      {"TRUE", 0},  {"yes", 0},
-        {" true", 0}, {"true ", 0}, {"2", 0},
-        {"01", 0},    {"tRUE", 0},  {"FALSE", 0},
+        {"true", 1, "true"},   {"1", 1, "true"},      {"True", 1, "true"},
+        {"false", 1, "false"}, {"0", 1, "false"},     {"False", 1, "false"},
+        {"", 1, "false"},      {"TRUE", 0, "false"},  {"yes", 0, "false"},
+        {" true", 0, "false"}, {"true ", 0, "false"}, {"2", 0, "false"},
+        {"01", 0, "false"},    {"tRUE", 0, "false"},  {"FALSE", 0, "false"},
     };
     const int32_t id = qxtp_profile_create("b");
     for (const char *field : {"ProfileEnableMrfCrf444", "HardwareAccelerationEnabled",
@@ -151,6 +164,7 @@ TEST_F(Fields, BoolTexts) {
             SCOPED_TRACE(std::string(field) + " '" + c.text + "'");
             EXPECT_EQ(qxtp_profile_set(id, field, c.text), QX_OK);
             EXPECT_EQ(qxtp_profile_field_valid(id, field), c.valid);
+            EXPECT_EQ(exported_member(id, field), c.exported);
         }
         qxtp_profile_set(id, field, "false");
     }
@@ -204,6 +218,7 @@ TEST_F(Fields, FileTypeFromFormatCreator) {
         EXPECT_STREQ(qxtp_profile_file_type(id), c.file_type);
         EXPECT_STREQ(qxtp_profile_get(id, "FormatCreator"), c.creator);  // stored as given
         EXPECT_EQ(qxtp_profile_field_valid(id, "FormatCreator"), 1);
+        EXPECT_EQ(exported_member(id, "FileType"), std::string("\"") + c.file_type + "\"");
     }
 }
 

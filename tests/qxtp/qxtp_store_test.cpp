@@ -80,6 +80,7 @@ TEST_F(Store, SlotsRunOutAndAreReused) {
     for (const char *field : k_names) qxtp_profile_set(5, field, "7");
     qxtp_profile_set(5, "FormatCreator", "mkv");
     ASSERT_STREQ(qxtp_profile_file_type(5), ".mkv");
+    ASSERT_NE(qxtp_profile_to_json(5), nullptr);
     EXPECT_EQ(qxtp_profile_destroy(5), QX_OK);
     EXPECT_STREQ(qxtp_last_error(), "OK");
     EXPECT_EQ(qxtp_profile_create(nullptr), 5);
@@ -191,6 +192,7 @@ TEST_F(Store, BadIdsReportNoSuchProfile) {
             [&] { return qxtp_profile_validate(id) == QX_ERR_NO_SUCH_PROFILE; },
             [&] { return qxtp_profile_get(id, "AudioBitrate") == nullptr; },
             [&] { return qxtp_profile_file_type(id) == nullptr; },
+            [&] { return qxtp_profile_to_json(id) == nullptr; },
             [&] { return qxtp_profile_to_ffmpeg_args(id) == nullptr; },
             [&] { return qxtp_profile_field_valid(id, "AudioBitrate") == 0; },
         };
@@ -219,7 +221,9 @@ TEST_F(Store, LastErrorRules) {
         {"set", [&] { qxtp_profile_set(id, "VideoWidth", "1"); }, empties},
         {"set int rejected", [&] { qxtp_profile_set(id, "FormatQuality", "x"); }, empties},
         {"validate", [&] { qxtp_profile_validate(qxtp_profile_create(nullptr)); }, empties},
+        {"to_json", [&] { qxtp_profile_to_json(id); }, empties},
         {"to_ffmpeg_args", [&] { qxtp_profile_to_ffmpeg_args(id); }, empties},
+        {"from_json", [] { qxtp_profile_from_json("{\"AudioBitrate\":\"bad\"}"); }, empties},
         {"get", [&] { qxtp_profile_get(id, "ProfileName"); }, keeps},
         {"field_valid", [&] { qxtp_profile_field_valid(id, "ProfileName"); }, keeps},
         {"file_type", [&] { qxtp_profile_file_type(id); }, keeps},
@@ -280,6 +284,9 @@ TEST_F(Store, CutsKeepWholeCharacters) {
         EXPECT_EQ(qxtp_profile_set(id, "ProfileName", c.value.c_str()), QX_OK);
         EXPECT_EQ(std::string(qxtp_profile_get(id, "ProfileName")), c.stored);
     }
+    qxtp_profile_set(id, "ProfileName", (a126 + "\xC3\xA9").c_str());
+    EXPECT_NE(qxtp_profile_to_json(id), nullptr);
+    EXPECT_STREQ(qxtp_last_error(), "OK");
 
     // 127 digits then letters: the cut leaves a valid number that saturates.
     EXPECT_EQ(qxtp_profile_set(id, "AudioBitrate", (digits + "abc").c_str()), QX_OK);
@@ -311,6 +318,12 @@ TEST_F(Store, ValuesMayPointIntoLibraryStorage) {
     qxtp_profile_set(id, "FormatCreator", "mp3");
     EXPECT_EQ(qxtp_profile_set(id, "ProfileName", qxtp_profile_to_ffmpeg_args(id)), QX_OK);
     EXPECT_STREQ(qxtp_profile_get(id, "ProfileName"), "-c:a libmp3lame -b:a 96000 ");
+
+    const char *json = qxtp_profile_to_json(id);
+    ASSERT_NE(json, nullptr);
+    const std::string expected = std::string(json).substr(0, 127);
+    EXPECT_EQ(qxtp_profile_set(id, "ProfileName", json), QX_OK);
+    EXPECT_EQ(std::string(qxtp_profile_get(id, "ProfileName")), expected);
 
     // A text from a destroyed slot, passed to the create that takes that slot again.
     const int32_t old = qxtp_profile_create("Keep me");
