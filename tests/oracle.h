@@ -19,6 +19,8 @@ struct oracle_band {
 class oracle_eq {
   public:
     oracle_band band[8] = {};
+    long non_finite_inputs = 0;  // how often each rare case ran, so tests can show they were hit
+    long band_overflows = 0;
 
     // Normalised coefficients for the equaliser's current gains and rate.
     void load_coefficients() {
@@ -42,12 +44,14 @@ class oracle_eq {
         double X = x;
         if (!std::isfinite(X)) {
             for (auto &b : band) b.x1[c] = b.x2[c] = b.y1[c] = b.y2[c] = 0.0;
+            ++non_finite_inputs;
             return 0.0f;
         }
         for (auto &b : band) {
             double y = b.b0 * X + b.b1 * b.x1[c] + b.b2 * b.x2[c] - b.a1 * b.y1[c] - b.a2 * b.y2[c];
             if (!std::isfinite(y)) {
                 b.x1[c] = b.x2[c] = b.y1[c] = b.y2[c] = 0.0;
+                ++band_overflows;
                 y = 0.0;
             } else {
                 b.x2[c] = b.x1[c];

@@ -1,9 +1,12 @@
 // Sample processing: each sample of a channel runs through the eight bands in series, in
 // direct form I, in double precision. Non-finite values reset the affected history instead of
 // spreading, and band outputs below 1e-20 in magnitude are stored as exact zero, so silence
-// settles to exact zero and never runs into subnormal arithmetic.
+// settles to exact zero and never runs into subnormal arithmetic. process_one is the definition
+// of every bit; the vector kernels (kernels.h) reproduce it, and the block loop hands each block
+// to the kernel chosen for this CPU. Calls must not overlap: no locks are taken.
 #include "qxeq.h"
 
+#include "kernels.h"
 #include "qxeq_state.h"
 
 #include <algorithm>
@@ -62,22 +65,36 @@ template <typename Sample> bool begin_block(const Sample *samples, int32_t frame
 
 } // namespace
 
+// MARK: scalar kernel
+
+namespace qxeq {
+
+void scalar_f32(float *samples, size_t frames, int32_t channels) {
+    const size_t n = frames * static_cast<size_t>(channels);
+    for (size_t i = 0; i < n; ++i)
+        samples[i] = process_one(samples[i], static_cast<int32_t>(i % static_cast<size_t>(channels)));
+}
+
+void scalar_s16(int16_t *samples, size_t frames, int32_t channels) {
+    const size_t n = frames * static_cast<size_t>(channels);
+    for (size_t i = 0; i < n; ++i)
+        samples[i] = process_s16(samples[i], static_cast<int32_t>(i % static_cast<size_t>(channels)));
+}
+
+} // namespace qxeq
+
 // MARK: processing
 
 int32_t qxeq_process_f32(float *samples, int32_t frames, int32_t channels) {
     int32_t status;
     if (!begin_block(samples, frames, channels, &status)) return status;
-    const size_t n = static_cast<size_t>(frames) * static_cast<size_t>(channels);
-    for (size_t i = 0; i < n; ++i)
-        samples[i] = process_one(samples[i], static_cast<int32_t>(i % static_cast<size_t>(channels)));
+    run_f32(samples, static_cast<size_t>(frames), channels);
     return QX_OK;
 }
 
 int32_t qxeq_process_s16(int16_t *samples, int32_t frames, int32_t channels) {
     int32_t status;
     if (!begin_block(samples, frames, channels, &status)) return status;
-    const size_t n = static_cast<size_t>(frames) * static_cast<size_t>(channels);
-    for (size_t i = 0; i < n; ++i)
-        samples[i] = process_s16(samples[i], static_cast<int32_t>(i % static_cast<size_t>(channels)));
+    run_s16(samples, static_cast<size_t>(frames), channels);
     return QX_OK;
 }

@@ -1,0 +1,336 @@
+// Each block kernel this machine can run, forced in turn, against the straightforward oracle:
+// the same seeded sequences of configuration changes and blocks go through both, and every
+// output sample and every stored history value (all bands, all eight channel slots) must be
+// identical bit for bit.
+#include "defaults.h"
+#include "kernels.h"
+#include "oracle.h"
+#include "qxeq_state.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using qxeq::g_bq;
+using qxeq::kernel;
+
+constexpr float k_nan = std::numeric_limits<float>::quiet_NaN();
+constexpr float k_inf = std::numeric_limits<float>::infinity();
+
+// Inputs where the exact path differs from the obvious one: non-finite values, values whose
+// band results leave the float range, values around the 1e-20 flush bound, subnormals, zeros.
+const float k_special[] = {
+    k_nan, -k_nan, k_inf, -k_inf, FLT_MAX, -FLT_MAX, 1e-20f, -1e-20f,
+    std::nextafter(1e-20f, 0.0f), std::nextafter(1e-20f, 1.0f), -std::nextafter(1e-20f, 0.0f),
+    FLT_TRUE_MIN, -FLT_TRUE_MIN, FLT_MIN / 2, 0.0f, -0.0f, 1.0f, -1.0f, 2e-20f, 5e-21f,
+};
+
+::testing::AssertionResult same_state(const oracle_eq &ref) {
+    for (int k = 0; k < 8; ++k) {
+        const qxeq::band_record &b = g_bq[k];
+        const oracle_band &o = ref.band[k];
+        const double *mine[] = {b.x1, b.x2, b.y1, b.y2};
+        const double *theirs[] = {o.x1, o.x2, o.y1, o.y2};
+        const char *names[] = {"x1", "x2", "y1", "y2"};
+        for (int h = 0; h < 4; ++h)
+            for (int c = 0; c < 8; ++c)
+                if (std::memcmp(&mine[h][c], &theirs[h][c], sizeof(double)) != 0)
+                    return ::testing::AssertionFailure()
+                           << "band " << k << " " << names[h] << "[" << c << "]: " << mine[h][c]
+                           << " vs " << theirs[h][c];
+    }
+    return ::testing::AssertionSuccess();
+}
+
+template <typename T> ::testing::AssertionResult same_bits(const std::vector<T> &a,
+                                                           const std::vector<T> &b) {
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::memcmp(&a[i], &b[i], sizeof(T)) != 0)
+            return ::testing::AssertionFailure() << "sample " << i << ": " << +a[i] << " vs " << +b[i];
+    return ::testing::AssertionSuccess();
+}
+
+// Drives the library and the oracle through the same calls, mirroring every history reset.
+class twin {
+  public:
+    oracle_eq ref;
+
+    twin() { sync(); }
+
+    void sync() { ref.load_coefficients(); }
+
+    void set_gain(uint32_t band, double db) {
+        ASSERT_EQ(qxeq_set_gain(band, db), 0);
+        sync();
+    }
+    void set_preset(const char *name) {
+        ASSERT_EQ(qxeq_set_preset(name), 0);
+        ref.reset();
+        sync();
+    }
+    void set_rate(int32_t hz) {
+        const bool changes = hz != qxeq_sample_rate();
+        ASSERT_EQ(qxeq_set_sample_rate(hz), 0);
+        if (changes) ref.reset();
+        sync();
+    }
+    void reset() {
+        qxeq_reset_state();
+        ref.reset();
+    }
+
+    void f32(std::vector<float> s, int32_t channels, const std::string &what) {
+        SCOPED_TRACE(what);
+        const int32_t frames = static_cast<int32_t>(s.size()) / channels;
+        auto expected = s;
+        s.reserve(1);  // an empty block still has a buffer: a null pointer is rejected
+        ASSERT_EQ(qxeq_process_f32(s.data(), frames, channels), 0);
+        if (!qxeq_is_bypassed()) ref.process_f32(expected.data(), frames, channels);
+        ASSERT_TRUE(same_bits(s, expected));
+        ASSERT_TRUE(same_state(ref));
+    }
+    void s16(std::vector<int16_t> s, int32_t channels, const std::string &what) {
+        SCOPED_TRACE(what);
+        const int32_t frames = static_cast<int32_t>(s.size()) / channels;
+        auto expected = s;
+        s.reserve(1);
+        ASSERT_EQ(qxeq_process_s16(s.data(), frames, channels), 0);
+        if (!qxeq_is_bypassed()) ref.process_s16(expected.data(), frames, channels);
+        ASSERT_TRUE(same_bits(s, expected));
+        ASSERT_TRUE(same_state(ref));
+    }
+};
+
+// Random blocks: noise, loud noise, silence, a decaying tail, or noise sprinkled with specials.
+class block_source {
+  public:
+    explicit block_source(uint64_t seed) : rng_(seed) {}
+
+    int32_t pick(int32_t lo, int32_t hi) {
+        return std::uniform_int_distribution<int32_t>(lo, hi)(rng_);
+    }
+    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+
+    int32_t frames() {
+        // 0, 1, sizes around every vector step and the seven-frame pipeline, and longer runs
+        static const int32_t k_frames[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 13, 15, 16, 17, 31, 64, 65, 200, 1024};
+        return k_frames[pick(0, static_cast<int32_t>(std::size(k_frames)) - 1)];
+    }
+
+    std::vector<float> f32(int32_t frames, int32_t channels, int kind) {
+        std::vector<float> s(static_cast<size_t>(frames) * static_cast<size_t>(channels), 0.0f);
+        for (size_t i = 0; i < s.size(); ++i) {
+            switch (kind) {
+            case 0: s[i] = static_cast<float>(uniform(-1.0, 1.0)); break;
+            case 1: s[i] = static_cast<float>(uniform(-1.0, 1.0)) * FLT_MAX; break;
+            case 2: break;  // silence: the histories decay to exact zero
+            case 3: s[i] = i < static_cast<size_t>(channels) ? 1.0f : 0.0f; break;
+            default:
+                s[i] = pick(0, 9) == 0 ? k_special[pick(0, static_cast<int32_t>(std::size(k_special)) - 1)]
+                                       : static_cast<float>(uniform(-1.0, 1.0) * std::pow(10.0, -pick(0, 25)));
+            }
+        }
+        return s;
+    }
+
+    std::vector<int16_t> s16(int32_t frames, int32_t channels, int kind) {
+        std::vector<int16_t> s(static_cast<size_t>(frames) * static_cast<size_t>(channels), 0);
+        for (auto &v : s) {
+            if (kind == 2) continue;
+            const int32_t r = pick(0, 15);
+            v = static_cast<int16_t>(r == 0 ? -32768 : r == 1 ? 32767 : pick(-32768, 32767));
+        }
+        return s;
+    }
+
+    std::mt19937_64 rng_;
+};
+
+const char *const k_presets[] = {"PS_none",  "PS_custom", "PS_acoustic", "PS_bass_boost",
+                                 "PS_classical", "PS_dance", "PS_electronic", "PS_hip_hop",
+                                 "PS_jazz",  "PS_loudness", "PS_pop", "PS_r_b",
+                                 "PS_rock",  "PS_speech", "PS_treble_boost", "PS_vocal_boost"};
+
+// Common rates, the extremes, and low rates where bands sit above half the rate and some
+// filters are unstable, so band results overflow and clear.
+const int32_t k_rates[] = {44100, 48000, 8000, 22050, 96000, 384000, 1, 700, 1000, 3000, 12345};
+
+class Kernels : public EqualiserTest, public ::testing::WithParamInterface<kernel> {
+  protected:
+    void SetUp() override {
+        EqualiserTest::SetUp();
+        if (!qxeq::kernel_supported(GetParam())) GTEST_SKIP() << "this CPU cannot run it";
+        ASSERT_TRUE(qxeq::force_kernel(GetParam()));
+    }
+    void TearDown() override {
+        qxeq::force_kernel(qxeq::best_kernel());
+        EqualiserTest::TearDown();
+    }
+};
+
+TEST_P(Kernels, RandomSessionsMatchTheOracle) {
+    long non_finite = 0, overflows = 0;
+    for (uint64_t seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
+        SCOPED_TRACE(seed);
+        block_source src(seed);
+        twin t;
+        t.set_preset("PS_rock");
+        for (int op = 0; op < 400; ++op) {
+            const std::string what = "op " + std::to_string(op);
+            const int32_t choice = src.pick(0, 19);
+            const int32_t channels = src.pick(1, 8);
+            if (choice == 0) {
+                t.set_gain(static_cast<uint32_t>(src.pick(0, 7)), src.uniform(-30.0, 30.0));  // some clamp
+            } else if (choice == 1) {
+                t.set_preset(k_presets[src.pick(0, 15)]);
+            } else if (choice == 2) {
+                t.set_rate(k_rates[src.pick(0, static_cast<int32_t>(std::size(k_rates)) - 1)]);
+            } else if (choice == 3) {
+                t.reset();
+            } else if (choice < 12) {
+                t.f32(src.f32(src.frames(), channels, src.pick(0, 4)), channels, what);
+            } else {
+                t.s16(src.s16(src.frames(), channels, src.pick(0, 2)), channels, what);
+            }
+            if (HasFatalFailure()) return;
+        }
+        non_finite += t.ref.non_finite_inputs;
+        overflows += t.ref.band_overflows;
+    }
+    EXPECT_GT(non_finite, 0);  // the sequences did reach both rare paths
+    EXPECT_GT(overflows, 0);
+}
+
+// Every channel count and a length that leaves a partial vector step and a partial pipeline,
+// with one non-finite input placed at every frame in turn: before, inside and after the steps
+// where the bands of one frame are still spread over several steps.
+TEST_P(Kernels, NonFiniteInputAtEveryPosition) {
+    twin t;
+    t.set_preset("PS_loudness");
+    t.set_gain(7, 12.0);
+    for (int32_t channels = 1; channels <= 8; ++channels) {
+        for (int32_t frames : {1, 5, 12}) {
+            for (int32_t at = 0; at < frames * channels; ++at) {
+                block_source src(static_cast<uint64_t>(at));
+                auto s = src.f32(frames, channels, 0);
+                s[static_cast<size_t>(at)] = at % 2 ? -k_inf : k_nan;
+                t.f32(s, channels, std::to_string(channels) + "ch " + std::to_string(frames) +
+                                       " frames, bad at " + std::to_string(at));
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+    EXPECT_GT(t.ref.non_finite_inputs, 0);
+}
+
+// Unstable filters at a low rate: results grow until a band overflows and clears, again and
+// again, on every channel count; float and 16-bit blocks alternate on one filter state.
+TEST_P(Kernels, BandOverflowClearsOnlyThatBand) {
+    twin t;
+    t.set_preset("PS_dance");
+    t.set_rate(700);
+    block_source src(77);
+    for (int32_t round = 0; round < 24; ++round) {
+        const int32_t channels = round % 8 + 1;
+        if (round % 3 == 2)
+            t.s16(src.s16(300, channels, 0), channels, std::to_string(round));
+        else
+            t.f32(src.f32(300, channels, round % 2), channels, std::to_string(round));
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_GT(t.ref.band_overflows, 0);
+}
+
+// Band outputs of exactly +-1e-20 stay; the next values inward, and -0.0, become +0.0. The
+// histories are set so that band 3 of every channel produces the value under test: with zero
+// input it computes 0 + 0 + 0 - a1 * y1 - 0, and y1 is chosen to make that the target exactly.
+TEST_P(Kernels, FlushBoundIsExact) {
+    twin t;
+    t.set_preset("PS_jazz");
+    float prime[8] = {};
+    ASSERT_EQ(qxeq_process_f32(prime, 1, 8), 0);  // coefficients now current in g_bq
+    const double a1 = g_bq[3].a1;
+    for (double target : {1e-20, -1e-20, std::nextafter(1e-20, 0.0), -std::nextafter(1e-20, 0.0),
+                          std::nextafter(1e-20, 1.0), -std::nextafter(1e-20, 1.0)}) {
+        SCOPED_TRACE(target);
+        double y1 = -target / a1;
+        for (int i = 0; i < 64 && 0.0 - a1 * y1 != target; ++i)
+            y1 = std::nextafter(y1, ((0.0 - a1 * y1) < target) == (a1 < 0) ? -1.0 : 1.0);
+        ASSERT_EQ(0.0 - a1 * y1, target);
+        for (int32_t channels = 1; channels <= 8; ++channels) {
+            t.reset();
+            for (int32_t c = 0; c < 8; ++c) g_bq[3].y1[c] = t.ref.band[3].y1[c] = y1;
+            t.f32(std::vector<float>(static_cast<size_t>(channels), 0.0f), channels,
+                  std::to_string(channels));
+            if (HasFatalFailure()) return;
+            const double kept = std::fabs(target) >= 1e-20 ? target : 0.0;
+            EXPECT_EQ(std::memcmp(&t.ref.band[3].y1[0], &kept, 8), 0) << t.ref.band[3].y1[0];
+        }
+    }
+    // -0.0 out of band 0: input -0.0 with x1 = +0, x2 = -0, y1 = -0, y2 = +0 sums to -0.0,
+    // which is stored as +0.0
+    const qxeq::band_record &b = g_bq[0];
+    const double sum = b.b0 * -0.0 + b.b1 * 0.0 + b.b2 * -0.0 - b.a1 * -0.0 - b.a2 * 0.0;
+    ASSERT_TRUE(sum == 0.0 && std::signbit(sum));
+    for (int32_t channels = 1; channels <= 8; ++channels) {
+        t.reset();
+        for (int32_t c = 0; c < 8; ++c) {
+            g_bq[0].x2[c] = t.ref.band[0].x2[c] = -0.0;
+            g_bq[0].y1[c] = t.ref.band[0].y1[c] = -0.0;
+        }
+        t.f32(std::vector<float>(static_cast<size_t>(channels), -0.0f), channels, "-0.0");
+        if (HasFatalFailure()) return;
+        EXPECT_FALSE(std::signbit(t.ref.band[0].y1[0]));
+    }
+}
+
+// Random starting histories (tiny, huge, signed zeros) in both, then blocks of every size.
+TEST_P(Kernels, ArbitraryHistoriesMatchTheOracle) {
+    const double k_values[] = {0.0, -0.0, 1e-20, -1e-20, 1.5e-20, 9e-21, 1e-300, 4.9e-324,
+                               1.0, -1.0, 1e30, -1e38, 3.4e38, 0.25};
+    block_source src(99);
+    twin t;
+    t.set_preset("PS_electronic");
+    for (int round = 0; round < 200; ++round) {
+        for (int k = 0; k < 8; ++k)
+            for (int c = 0; c < 8; ++c) {
+                double *mine[] = {g_bq[k].x1, g_bq[k].x2, g_bq[k].y1, g_bq[k].y2};
+                double *theirs[] = {t.ref.band[k].x1, t.ref.band[k].x2, t.ref.band[k].y1, t.ref.band[k].y2};
+                for (int h = 0; h < 4; ++h)
+                    mine[h][c] = theirs[h][c] =
+                        src.pick(0, 1) ? k_values[src.pick(0, static_cast<int32_t>(std::size(k_values)) - 1)]
+                                       : src.uniform(-1.0, 1.0);
+            }
+        const int32_t channels = src.pick(1, 8);
+        t.f32(src.f32(src.frames(), channels, src.pick(0, 4)), channels, std::to_string(round));
+        if (HasFatalFailure()) return;
+    }
+}
+
+std::string kernel_label(const ::testing::TestParamInfo<kernel> &info) {
+    return qxeq::kernel_name(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, Kernels,
+                         ::testing::Values(kernel::scalar, kernel::sse2, kernel::avx2, kernel::avx512),
+                         kernel_label);
+
+TEST(KernelChoice, BestIsSupportedAndForcingChecksTheCpu) {
+    const kernel best = qxeq::best_kernel();
+    EXPECT_TRUE(qxeq::kernel_supported(best));
+    EXPECT_TRUE(qxeq::kernel_supported(kernel::scalar));
+    for (int32_t k = static_cast<int32_t>(best) + 1; k < qxeq::k_kernel_count; ++k)
+        EXPECT_FALSE(qxeq::force_kernel(static_cast<kernel>(k)));  // nothing faster is claimed
+    EXPECT_EQ(qxeq::active_kernel(), best);
+    ASSERT_TRUE(qxeq::force_kernel(kernel::scalar));
+    EXPECT_EQ(qxeq::active_kernel(), kernel::scalar);
+    ASSERT_TRUE(qxeq::force_kernel(best));
+}
+
+} // namespace
