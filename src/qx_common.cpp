@@ -25,7 +25,7 @@ size_t copy_text(char *dst, size_t cap, const char *src) {
     if (length == cap && is_continuation(src[keep])) {
         size_t lead = keep;
         int moved = 0;
-        while (lead > 0 && moved < 3 && is_continuation(src[lead - 1])) {
+        while (lead > 0 && moved < 2 && is_continuation(src[lead - 1])) {
             --lead;
             ++moved;
         }

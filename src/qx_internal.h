@@ -16,9 +16,10 @@ namespace qx {
 
 // Copy src into dst (capacity cap >= 1), keeping at most cap - 1 bytes and always terminating.
 // A cut never splits a UTF-8 character: when the first byte left out is a continuation byte
-// (10xxxxxx), the cut moves back over at most three continuation bytes to the character's lead
-// byte and leaves that out too. Where no lead byte is found that way the text is not UTF-8 there
-// and is cut at the byte bound. src may overlap dst (a host may pass back a text the library
+// (10xxxxxx), the cut moves back to the character's lead byte and leaves that out too. A
+// character has at most three continuation bytes, the one left out included; where a fourth
+// would be needed, or no lead byte (11xxxxxx) is found, the text is not UTF-8 there and is cut at
+// the byte bound. src may overlap dst (a host may pass back a text the library
 // returned). Returns the number of bytes kept.
 size_t copy_text(char *dst, size_t cap, const char *src);
 

@@ -49,6 +49,10 @@ TEST_F(WarningLog, CutNeverSplitsAUtf8Character) {
         {std::string(189, 'a') + "\xC3\xA9", std::string(189, 'a') + "\xC3\xA9"},  // fits
         // not UTF-8 there (no lead byte within reach): cut at the byte bound
         {std::string(187, 'a') + std::string(6, '\x80'), std::string(187, 'a') + "\x80\x80\x80\x80"},
+        // a lead byte followed by four continuation bytes is no character: cut at the bound
+        {std::string(187, 'a') + "\xC3" + std::string(4, '\x80'),
+         std::string(187, 'a') + "\xC3\x80\x80\x80"},
+        {std::string(188, 'a') + "\xF0\x9F\x8E", std::string(188, 'a') + "\xF0\x9F\x8E"},  // fits
     };
     for (const auto &c : cases) {
         qx_clear_warnings();
