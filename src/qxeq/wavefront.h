@@ -80,10 +80,14 @@ template <class I, int C, class S> struct wavefront {
         }
     }
 
-    // One frame of input as vectors, channel c in lane Q * W - C + c.
-    [[gnu::always_inline]] static void load_frame(const S *in, V *v) {
+    // One frame of input as vectors, channel c in lane Q * W - C + c. The lanes below hold
+    // whatever precedes the frame and are never read; where nothing precedes it in the block
+    // (direct false) they are zero instead.
+    [[gnu::always_inline]] static void load_frame(const S *in, bool direct, V *v) {
         if constexpr (s == 0) {
             for (int e = 0; e < Q; ++e) v[e] = I::in(in + e * W);
+        } else if (direct) {
+            for (int e = 0; e < Q; ++e) v[e] = I::in(in + C - Q * W + e * W);
         } else {
             S t[Q * W] = {};
             std::memcpy(t + Q * W - C, in, sizeof(S) * C);
@@ -105,10 +109,10 @@ template <class I, int C, class S> struct wavefront {
     // Step n: in is frame n (null past the block's end), out receives frame n - 7 (null before
     // step 7). valid has the bits of the lanes whose band works on a frame of this block.
     template <bool masked>
-    [[gnu::always_inline]] void step(const S *in, S *out, uint64_t valid) {
+    [[gnu::always_inline]] void step(const S *in, bool direct, S *out, uint64_t valid) {
         V ext[Q + R];
         if (in != nullptr) {
-            load_frame(in, ext);
+            load_frame(in, direct, ext);
         } else {
             for (int e = 0; e < Q; ++e) ext[e] = I::zero();
         }
@@ -189,10 +193,12 @@ template <class I, int C, class S> struct wavefront {
         size_t n = 0;
         while (n < steps) {
             if (n >= 7 && n < frames) {
-                for (; n < frames; ++n) w.template step<false>(io + n * stride, io + (n - 7) * stride, 0);
+                // from step 7 on, seven frames precede the input: more than a vector's worth
+                for (; n < frames; ++n)
+                    w.template step<false>(io + n * stride, true, io + (n - 7) * stride, 0);
                 continue;
             }
-            w.template step<true>(n < frames ? io + n * stride : nullptr,
+            w.template step<true>(n < frames ? io + n * stride : nullptr, (n + 1) * stride >= Q * W,
                                   n >= 7 ? io + (n - 7) * stride : nullptr, valid_lanes(n, frames));
             ++n;
         }

@@ -1,0 +1,184 @@
+// Throughput of the library's hot calls. Each processing case runs twice in one binary: through
+// the library (the kernel chosen for this CPU) and through the straightforward per-sample loop
+// kept in tests/oracle.h, so their ratio is read from one run. Items are channel-samples, so
+// ns per item is the cost of one sample of one channel through all eight bands.
+//
+//   bench/qx_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+#include "kernels.h"
+#include "oracle.h"
+#include "qx_common.h"
+#include "qxeq.h"
+#include "qxtp.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum signal : int64_t { noise = 0, silence = 1, tail = 2 };
+
+// Noise in -0.5..0.5; digital silence; or noise whose envelope falls by 1e-30 over the block,
+// so the bands spend most of it near and below the 1e-20 flush bound.
+std::vector<float> make_signal(signal kind, size_t frames, size_t channels) {
+    std::vector<float> s(frames * channels, 0.0f);
+    if (kind == silence) return s;
+    std::mt19937 rng(12345);
+    std::uniform_real_distribution<float> u(-0.5f, 0.5f);
+    for (size_t f = 0; f < frames; ++f) {
+        const double env = kind == tail ? std::pow(1e-30, static_cast<double>(f) / static_cast<double>(frames)) : 1.0;
+        for (size_t c = 0; c < channels; ++c) s[f * channels + c] = static_cast<float>(u(rng) * env);
+    }
+    return s;
+}
+
+std::vector<int16_t> to_pcm(const std::vector<float> &s) {
+    std::vector<int16_t> p(s.size());
+    for (size_t i = 0; i < s.size(); ++i) p[i] = static_cast<int16_t>(std::lrintf(s[i] * 32767.0f));
+    return p;
+}
+
+void setup_equaliser() {
+    qxeq_set_preset("PS_rock");
+    qxeq_set_sample_rate(44100);
+    qxeq::force_kernel(qxeq::best_kernel());
+}
+
+// Each iteration restores the input and processes it in place; the copy is the same for both
+// sides and small beside the filtering.
+template <typename Sample, bool library> void process(benchmark::State &state) {
+    const auto kind = static_cast<signal>(state.range(0));
+    const auto channels = static_cast<int32_t>(state.range(1));
+    const auto frames = static_cast<int32_t>(state.range(2));
+    setup_equaliser();
+    oracle_eq ref;
+    ref.load_coefficients();
+    const std::vector<float> source_f = make_signal(kind, static_cast<size_t>(frames), static_cast<size_t>(channels));
+    std::vector<Sample> source;
+    if constexpr (sizeof(Sample) == 2) source = to_pcm(source_f); else source = source_f;
+    std::vector<Sample> buf(source.size());
+    for (auto _ : state) {
+        std::memcpy(buf.data(), source.data(), buf.size() * sizeof(Sample));
+        if constexpr (library) {
+            if constexpr (sizeof(Sample) == 2) ::qxeq_process_s16(buf.data(), frames, channels);
+            else ::qxeq_process_f32(buf.data(), frames, channels);
+        } else {
+            if constexpr (sizeof(Sample) == 2) ref.process_s16(buf.data(), frames, channels);
+            else ref.process_f32(buf.data(), frames, channels);
+        }
+        benchmark::DoNotOptimize(buf.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * frames * channels);
+    state.SetLabel(library ? qxeq::kernel_name(qxeq::active_kernel()) : "straightforward loop");
+}
+
+void qxeq_process_f32(benchmark::State &s) { process<float, true>(s); }
+void oracle_process_f32(benchmark::State &s) { process<float, false>(s); }
+void qxeq_process_s16(benchmark::State &s) { process<int16_t, true>(s); }
+void oracle_process_s16(benchmark::State &s) { process<int16_t, false>(s); }
+
+void processing_args(benchmark::internal::Benchmark *b) {
+    b->ArgNames({"signal", "channels", "frames"});
+    for (int64_t kind : {noise, silence, tail})
+        for (int64_t channels : {1, 2, 6, 8})
+            for (int64_t frames : {64, 1024, 16384}) b->Args({kind, channels, frames});
+}
+
+BENCHMARK(qxeq_process_f32)->Apply(processing_args);
+BENCHMARK(oracle_process_f32)->Apply(processing_args);
+BENCHMARK(qxeq_process_s16)->Apply(processing_args);
+BENCHMARK(oracle_process_s16)->Apply(processing_args);
+
+// Each kernel this CPU can run, forced, on 1024-frame noise blocks.
+void kernel_f32(benchmark::State &state) {
+    const auto k = static_cast<qxeq::kernel>(state.range(0));
+    const auto channels = static_cast<int32_t>(state.range(1));
+    constexpr int32_t frames = 1024;
+    setup_equaliser();
+    if (!qxeq::force_kernel(k)) {
+        state.SkipWithError("this CPU cannot run the kernel");
+        return;
+    }
+    const auto source = make_signal(noise, frames, static_cast<size_t>(channels));
+    std::vector<float> buf(source.size());
+    for (auto _ : state) {
+        std::memcpy(buf.data(), source.data(), buf.size() * sizeof(float));
+        ::qxeq_process_f32(buf.data(), frames, channels);
+        benchmark::DoNotOptimize(buf.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * frames * channels);
+    state.SetLabel(qxeq::kernel_name(k));
+    qxeq::force_kernel(qxeq::best_kernel());
+}
+BENCHMARK(kernel_f32)->ArgNames({"kernel", "channels"})->ArgsProduct({{0, 1, 2, 3}, {1, 2, 6, 8}});
+
+// A gain change makes the next block rebuild all eight bands' coefficients once.
+void qxeq_rebuild_after_gain_change(benchmark::State &state) {
+    setup_equaliser();
+    float sample = 0.0f;
+    double gain = 3.0;
+    for (auto _ : state) {
+        qxeq_set_gain(2, gain);
+        gain = -gain;
+        ::qxeq_process_f32(&sample, 1, 1);
+        benchmark::DoNotOptimize(sample);
+    }
+}
+BENCHMARK(qxeq_rebuild_after_gain_change);
+
+void qxeq_response_db(benchmark::State &state) {
+    setup_equaliser();
+    double hz = 20.0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(::qxeq_response_db(hz));
+        hz = hz > 20000.0 ? 20.0 : hz * 1.01;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(qxeq_response_db);
+
+// A profile with every field set, as a host would save and load it.
+int32_t full_profile() {
+    const int32_t id = qxtp_profile_create("Archive \xC3\xA9t\xC3\xA9 1080p");
+    const char *const fields[][2] = {
+        {"FormatCreator", "mp4"}, {"FormatQuality", "23"}, {"ProfileEnableMrfCrf444", "1"},
+        {"HardwareAccelerationEnabled", "1"}, {"AlwaysReencode", "0"}, {"AudioBitrate", "192000"},
+        {"AudioBitsPerSample", "16"}, {"AudioChannelCount", "2"}, {"AudioSampleRate", "48000"},
+        {"VideoWidth", "1920"}, {"VideoHeight", "1080"}, {"VideoBitrate", "8000000"},
+        {"VideoFrameRateNumerator", "30000"}, {"VideoFrameRateDenominator", "1001"},
+        {"VideoPixelAspectRatioNumerator", "1"}, {"VideoPixelAspectRatioDenominator", "1"},
+    };
+    for (const auto &f : fields) qxtp_profile_set(id, f[0], f[1]);
+    qx_clear_warnings();
+    return id;
+}
+
+void qxtp_profile_to_json(benchmark::State &state) {
+    const int32_t id = full_profile();
+    for (auto _ : state) benchmark::DoNotOptimize(::qxtp_profile_to_json(id));
+    qxtp_profile_destroy(id);
+}
+BENCHMARK(qxtp_profile_to_json);
+
+void qxtp_profile_from_json(benchmark::State &state) {
+    const int32_t source = full_profile();
+    const std::string json = ::qxtp_profile_to_json(source);
+    qxtp_profile_destroy(source);
+    for (auto _ : state) {
+        const int32_t id = ::qxtp_profile_from_json(json.c_str());
+        benchmark::DoNotOptimize(id);
+        qxtp_profile_destroy(id);  // keeps a slot free: the store holds 64
+    }
+}
+BENCHMARK(qxtp_profile_from_json);
+
+} // namespace
+
+BENCHMARK_MAIN();
