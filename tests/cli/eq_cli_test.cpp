@@ -1,0 +1,176 @@
+// The eq command end to end: files written here, equalised by the program, read back and
+// compared sample for sample with the library's own process call on the same input and
+// settings, in this process.
+#include "harness.h"
+
+#include "qxeq.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+using namespace harness;
+using EqCommand = CliTest;
+
+struct gain {
+    uint32_t band;
+    double db;
+};
+
+struct eq_case {
+    const char *label;
+    int container; // SF_FORMAT_WAV, SF_FORMAT_FLAC, SF_FORMAT_AIFF
+    bool pcm16;    // 16-bit integer samples, else 32-bit float
+    int channels, rate;
+    int64_t frames;
+    const char *preset; // or nullptr
+    std::vector<gain> gains;
+    const char *format; // --format, or nullptr for the default path
+    bool pipes;         // through standard input and output
+};
+
+// The tool's conversion for a float path writing 16-bit samples: the inverse of the
+// library's 1/32768 input scaling, rounded and saturated.
+int16_t to_s16(float x) {
+    const float v = x * 32768.0f;
+    if (v >= 32767.0f)
+        return 32767;
+    if (v <= -32768.0f)
+        return -32768;
+    return static_cast<int16_t>(std::lrintf(v));
+}
+
+void configure(const eq_case &c) {
+    ASSERT_EQ(qxeq_set_preset(c.preset ? c.preset : "PS_none"), QX_OK); // also clears state
+    for (const auto &g : c.gains)
+        ASSERT_EQ(qxeq_set_gain(g.band, g.db), QX_OK);
+    ASSERT_EQ(qxeq_set_sample_rate(c.rate), QX_OK);
+    qxeq_reset_state();
+    qx_clear_warnings();
+}
+
+std::vector<std::string> settings_args(const eq_case &c) {
+    std::vector<std::string> a;
+    if (c.preset)
+        a.insert(a.end(), {"--preset", c.preset});
+    for (const auto &g : c.gains) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%u=%.17g", g.band, g.db);
+        a.insert(a.end(), {"--gain", buf});
+    }
+    if (c.format)
+        a.insert(a.end(), {"--format", c.format});
+    return a;
+}
+
+// 3 blocks of 4096 frames and a partial one: the program's block boundaries must not show.
+constexpr int64_t k_long = 3 * 4096 + 1001;
+
+TEST_F(EqCommand, OutputMatchesTheLibrarysProcessCallSampleForSample) {
+    // clang-format off
+    const eq_case cases[] = {
+        {"s16 mono",        SF_FORMAT_WAV,  true,  1, 44100,  2000,   "PS_rock",       {}, nullptr, false},
+        {"s16 stereo long", SF_FORMAT_WAV,  true,  2, 48000,  k_long, "PS_bass_boost", {}, nullptr, false},
+        {"s16 6ch gains",   SF_FORMAT_WAV,  true,  6, 96000,  k_long, nullptr, {{0, 9}, {3, -7.5}, {7, 12}}, nullptr, false},
+        {"f32 mono gains",  SF_FORMAT_WAV,  false, 1, 22050,  3000,   nullptr, {{1, 6}, {6, -3}}, nullptr, false},
+        {"f32 stereo long", SF_FORMAT_WAV,  false, 2, 44100,  k_long, "PS_dance",      {}, nullptr, false},
+        {"f32 6ch long",    SF_FORMAT_WAV,  false, 6, 48000,  k_long, "PS_speech",     {}, nullptr, false},
+        {"s16 bypassed",    SF_FORMAT_WAV,  true,  2, 44100,  5000,   nullptr,         {}, nullptr, false},
+        {"f32 bypassed",    SF_FORMAT_WAV,  false, 2, 44100,  5000,   nullptr,         {}, nullptr, false},
+        {"flac s16",        SF_FORMAT_FLAC, true,  2, 44100,  k_long, "PS_pop",        {}, nullptr, false},
+        {"aiff s16",        SF_FORMAT_AIFF, true,  1, 32000,  5000,   "PS_jazz",       {}, nullptr, false},
+        {"aiff f32",        SF_FORMAT_AIFF, false, 2, 8000,   5000,   "PS_classical",  {}, nullptr, false},
+        {"s16 through f32", SF_FORMAT_WAV,  true,  2, 44100,  k_long, "PS_loudness",   {}, "f32",   false},
+        {"f32 through s16", SF_FORMAT_WAV,  false, 2, 44100,  k_long, "PS_loudness",   {}, "s16",   false},
+        {"s16 max rate",    SF_FORMAT_WAV,  true,  1, 384000, 3000,   "PS_treble_boost", {}, nullptr, false},
+        {"s16 pipes",       SF_FORMAT_WAV,  true,  2, 44100,  k_long, "PS_rock",       {}, nullptr, true},
+        {"f32 pipes",       SF_FORMAT_WAV,  false, 6, 44100,  k_long, "PS_r_b",        {}, nullptr, true},
+    };
+    // clang-format on
+    const fs::path dir = fresh_dir();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        const int format = c.container | (c.pcm16 ? SF_FORMAT_PCM_16 : SF_FORMAT_FLOAT);
+        const std::vector<float> x = signal(c.frames, c.channels, 0.9);
+        const fs::path in = dir / "in", out = dir / "out";
+        if (c.pcm16)
+            write_audio(in, format, c.rate, c.channels, to_pcm16(x));
+        else
+            write_audio(in, format, c.rate, c.channels, x);
+
+        std::vector<std::string> args{"eq", c.pipes ? "-" : in.string(),
+                                      c.pipes ? "-" : out.string()};
+        const auto settings = settings_args(c);
+        args.insert(args.end(), settings.begin(), settings.end());
+        const result r = run(args, c.pipes ? read_file(in) : "");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        if (c.pipes)
+            write_file(out, r.out);
+
+        // What the library gives for the same samples, as one block.
+        const audio src = read_audio(in, !c.pcm16);
+        configure(c);
+        const bool s16_path = c.format ? std::strcmp(c.format, "s16") == 0 : c.pcm16;
+        std::vector<int16_t> want_s;
+        std::vector<float> want_f;
+        if (s16_path) {
+            want_s = c.pcm16 ? src.s : std::vector<int16_t>(src.f.size());
+            if (!c.pcm16)
+                std::transform(src.f.begin(), src.f.end(), want_s.begin(), to_s16);
+            ASSERT_EQ(qxeq_process_s16(want_s.data(), static_cast<int32_t>(c.frames), c.channels),
+                      QX_OK);
+        } else {
+            want_f = c.pcm16 ? std::vector<float>(src.s.size()) : src.f;
+            if (c.pcm16)
+                for (size_t i = 0; i < src.s.size(); ++i)
+                    want_f[i] = static_cast<float>(src.s[i]) * (1.0f / 32768.0f);
+            ASSERT_EQ(qxeq_process_f32(want_f.data(), static_cast<int32_t>(c.frames), c.channels),
+                      QX_OK);
+        }
+
+        const audio got = read_audio(out, !c.pcm16);
+        EXPECT_EQ(got.info.format, src.info.format);
+        EXPECT_EQ(got.info.channels, c.channels);
+        EXPECT_EQ(got.info.samplerate, c.rate);
+        ASSERT_EQ(got.info.frames, c.frames);
+        if (c.pcm16 && s16_path) {
+            EXPECT_EQ(got.s, want_s);
+        } else if (c.pcm16) {
+            std::vector<int16_t> want(want_f.size());
+            std::transform(want_f.begin(), want_f.end(), want.begin(), to_s16);
+            EXPECT_EQ(got.s, want);
+        } else if (s16_path) {
+            // 16-bit results written to a float file: s / 32768, exactly.
+            std::vector<float> want(want_s.size());
+            for (size_t i = 0; i < want_s.size(); ++i)
+                want[i] = static_cast<float>(want_s[i]) / 32768.0f;
+            EXPECT_EQ(got.f, want);
+        } else {
+            ASSERT_EQ(got.f.size(), want_f.size());
+            EXPECT_EQ(std::memcmp(got.f.data(), want_f.data(), want_f.size() * sizeof(float)), 0);
+        }
+        EXPECT_EQ(listing(dir), (std::vector<std::string>{"in", "out"})); // no temporary left
+        fs::remove(in);
+        fs::remove(out);
+    }
+}
+
+TEST_F(EqCommand, ClampedGainPrintsTheLibrarysWarningAndStillEqualises) {
+    const fs::path dir = fresh_dir();
+    const std::vector<float> x = signal(4000, 1, 0.5);
+    write_audio(dir / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1, x);
+    const result r = run({"eq", "in.wav", "out.wav", "--gain", "3=30", "--gain", "1500=-3"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 1500 Hz is band 3, so the second setting replaces the clamped one.
+    EXPECT_EQ(r.err, "playback-profile: warning: gain clamp band3 30.000 -> [-24,24]\n");
+
+    ASSERT_EQ(qxeq_set_gain(3, -3.0), QX_OK);
+    std::vector<float> want = x;
+    ASSERT_EQ(qxeq_process_f32(want.data(), 4000, 1), QX_OK);
+    EXPECT_EQ(read_audio(dir / "out.wav", true).f, want);
+}
+
+} // namespace

@@ -1,0 +1,206 @@
+// The profile commands end to end: profiles made and read by the program through files and
+// through standard input and output agree with what the library makes of the same fields in
+// this process.
+#include "harness.h"
+
+#include "qxtp.h"
+
+#include <sstream>
+
+namespace {
+
+using namespace harness;
+using ProfileCommand = CliTest;
+
+using field_values = std::vector<std::pair<std::string, std::string>>;
+
+// The library's JSON and arguments for a profile with these fields.
+struct expected {
+    std::string json, args, file_type;
+};
+
+expected library_view(const field_values &fields) {
+    const int32_t id = qxtp_profile_create(nullptr);
+    EXPECT_GE(id, 0);
+    for (const auto &[f, v] : fields)
+        qxtp_profile_set(id, f.c_str(), v.c_str());
+    expected e{qxtp_profile_to_json(id), qxtp_profile_to_ffmpeg_args(id),
+               qxtp_profile_file_type(id)};
+    qxtp_profile_destroy(id);
+    qx_clear_warnings();
+    return e;
+}
+
+std::vector<std::string> set_args(const field_values &fields) {
+    std::vector<std::string> a{"profile", "new"};
+    for (const auto &[f, v] : fields)
+        a.insert(a.end(), {"--set", f + "=" + v});
+    return a;
+}
+
+const field_values k_profiles[] = {
+    {},
+    {{"ProfileName", "Phone"}, {"FormatCreator", "mp4"}, {"AudioBitrate", "128000"}},
+    {{"ProfileName", "Kitchen radio \"mono\""},
+     {"FormatCreator", "mp3"},
+     {"AudioBitrate", "96000"},
+     {"AudioChannelCount", "1"},
+     {"AudioSampleRate", "22050"},
+     {"AudioBitsPerSample", "16"}},
+    {{"ProfileName", "Télé 720p"},
+     {"FormatCreator", "hevc"},
+     {"FormatQuality", "-3"},
+     {"HardwareAccelerationEnabled", "true"},
+     {"VideoWidth", "1280"},
+     {"VideoHeight", "720"},
+     {"VideoBitrate", "2500000"},
+     {"VideoFrameRateNumerator", "30000"},
+     {"VideoFrameRateDenominator", "1001"},
+     {"AlwaysReencode", "1"}},
+    {{"FormatCreator", "mkv"},
+     {"VideoPixelAspectRatioNumerator", "4"},
+     {"VideoPixelAspectRatioDenominator", "3"},
+     {"ProfileEnableMrfCrf444", "False"}},
+};
+
+TEST_F(ProfileCommand, NewArgsAndFmtAgreeWithTheLibraryThroughFilesAndPipes) {
+    const fs::path dir = fresh_dir();
+    for (const auto &fields : k_profiles) {
+        SCOPED_TRACE(fields.empty() ? "defaults" : fields.front().second);
+        const expected want = library_view(fields);
+
+        // new: standard output, then a file
+        result r = run(set_args(fields));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, want.json + "\n");
+        auto to_file = set_args(fields);
+        to_file.insert(to_file.end(), {"-o", "p.json"});
+        ASSERT_EQ(run(to_file).status, 0);
+        EXPECT_EQ(read_file(dir / "p.json"), want.json + "\n");
+
+        // args from the file and from standard input
+        const std::string args_out = want.args + "\n" + want.file_type + "\n";
+        r = run({"profile", "args", "p.json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, args_out);
+        r = run({"profile", "args", "-"}, want.json);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, args_out);
+
+        // fmt: file to standard output, standard input to standard output, file to file
+        r = run({"profile", "fmt", "p.json", "-o", "-"});
+        EXPECT_EQ(r.out, want.json + "\n");
+        r = run({"profile", "fmt", "-"}, want.json);
+        EXPECT_EQ(r.out, want.json + "\n");
+        ASSERT_EQ(run({"profile", "fmt", "-", "-o", "q.json"}, want.json).status, 0);
+        EXPECT_EQ(read_file(dir / "q.json"), want.json + "\n");
+
+        // validate: these are all valid
+        r = run({"profile", "validate", "q.json"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "'q.json': valid\n");
+    }
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"p.json", "q.json"}));
+}
+
+TEST_F(ProfileCommand, FmtRewritesAFileInPlaceInTheLibrarysForm) {
+    const fs::path dir = fresh_dir();
+    // Spaced out, reordered, with a member the library ignores and a stale FileType.
+    const std::string loose = "{\n  \"AudioBitrate\": 128000,\n  \"Comment\": \"kept nowhere\",\n"
+                              "  \"FormatCreator\": \"aac\",\n  \"FileType\": \".wav\",\n"
+                              "  \"AlwaysReencode\": true\n}\n";
+    write_file(dir / "loose.json", loose);
+    const int32_t id = qxtp_profile_from_json(loose.c_str());
+    ASSERT_GE(id, 0);
+    const std::string want = std::string(qxtp_profile_to_json(id)) + "\n";
+
+    result r = run({"profile", "fmt", "loose.json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(read_file(dir / "loose.json"), want);
+    r = run({"profile", "fmt", "loose.json"}); // already in form: unchanged
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "loose.json"), want);
+    EXPECT_EQ(listing(dir), std::vector<std::string>{"loose.json"});
+}
+
+TEST_F(ProfileCommand, ShowListsEveryFieldWithTypeValidityAndValue) {
+    const fs::path dir = fresh_dir();
+    const std::string json = "{\"ProfileName\":\"Phone\",\"FormatCreator\":\"mp4\","
+                             "\"FormatQuality\":\"high\",\"AudioBitrate\":\"fast\"}";
+    for (const bool piped : {false, true}) {
+        SCOPED_TRACE(piped ? "standard input" : "file");
+        write_file(dir / "p.json", json);
+        const result r =
+            piped ? run({"profile", "show", "-"}, json) : run({"profile", "show", "p.json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        std::vector<std::string> l;
+        for (size_t at = 0, nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1)
+            l.push_back(r.out.substr(at, nl - at));
+        ASSERT_EQ(l.size(), 1 + 17 + 1u) << r.out;
+        struct {
+            size_t line;
+            const char *name, *type, *valid, *value;
+        } const rows[] = {
+            {1, "ProfileName", "string", "yes", "\"Phone\""},
+            {2, "FormatCreator", "string", "yes", "\"mp4\""},
+            {3, "FormatQuality", "int", "NO", "\"high\""},
+            {4, "ProfileEnableMrfCrf444", "bool", "yes", "\"false\""},
+            {7, "AudioBitrate", "uint_string", "NO", "\"fast\""},
+            {17, "VideoPixelAspectRatioDenominator", "uint_string", "yes", "\"\""},
+            {18, "FileType", "(derived)", nullptr, "\".mp4\""},
+        };
+        for (const auto &row : rows) {
+            std::istringstream s(l[row.line]);
+            std::string name, type, valid, value;
+            s >> name >> type;
+            if (row.valid)
+                s >> valid;
+            s >> value;
+            EXPECT_EQ(name, row.name);
+            EXPECT_EQ(type, row.type) << row.name;
+            if (row.valid)
+                EXPECT_EQ(valid, row.valid) << row.name;
+            EXPECT_EQ(value, row.value) << row.name;
+        }
+    }
+}
+
+TEST_F(ProfileCommand, ValidateListsEachInvalidFieldFromTheWarningLogAndFails) {
+    const fs::path dir = fresh_dir();
+    const std::string json = "{\"AudioBitrate\":\"fast\",\"FormatQuality\":\"high\","
+                             "\"AlwaysReencode\":\"yes\",\"VideoWidth\":\"1280\"}";
+    write_file(dir / "bad.json", json);
+    for (const bool piped : {false, true}) {
+        SCOPED_TRACE(piped ? "standard input" : "file");
+        const result r = piped ? run({"profile", "validate", "-"}, json)
+                               : run({"profile", "validate", "bad.json"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        const std::string name = piped ? "standard input" : "'bad.json'";
+        // Table order, one line each, carrying the library's warning text.
+        EXPECT_EQ(
+            r.err,
+            "playback-profile: " + name +
+                ": ERR_FIELD_INVALID:FormatQuality: \"high\" is not valid for type int\n"
+                "playback-profile: " +
+                name +
+                ": ERR_FIELD_INVALID:AlwaysReencode: \"yes\" is not valid for type bool\n"
+                "playback-profile: " +
+                name +
+                ": ERR_FIELD_INVALID:AudioBitrate: \"fast\" is not valid for type uint_string\n");
+    }
+}
+
+TEST_F(ProfileCommand, ArgsReportsFieldsTheImportRejectedAsWarnings) {
+    fresh_dir();
+    const result r =
+        run({"profile", "args", "-"},
+            "{\"FormatCreator\":\"mp4\",\"AudioBitrate\":\"fast\",\"AudioChannelCount\":2}");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "-c:v libx264 -ac 2 \n.mp4\n");
+    EXPECT_EQ(r.err, "playback-profile: warning: ERR_FIELD_INVALID:AudioBitrate\n");
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+// The playback-profile command-line host: what each command takes, and the one error type the
+// commands throw. main.cpp parses the command line with CLI11 into these structs; each command
+// lives in a file of its own and talks to the library only through its public headers.
+#ifndef QX_TOOLS_CLI_H
+#define QX_TOOLS_CLI_H
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// A failure the user can act on. main() prints it as one line on stderr, prefixed with the
+// program name, and exits with status 1.
+struct error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A path quoted for messages; "-" is named "standard input", or "standard output" for output.
+std::string display_name(const std::string &path, bool output = false);
+
+// MARK: equaliser settings (eq_settings.cpp)
+
+// Select a preset by name; the library's own text explains a failure.
+void apply_preset(const std::string &name);
+
+// Apply one "BAND=DB" setting. BAND is a band index 0..7 or a band's centre frequency in Hz
+// ("1500=-3"); DB a finite number of dB. A gain outside +-24 dB is clamped by the library,
+// which logs a warning; print_warnings() shows it.
+void apply_gain(const std::string &spec);
+
+// Print every warning the library has logged since the last call, then empty the log.
+void print_warnings();
+
+// MARK: commands
+
+struct eq_options {
+    std::string in, out;
+    std::string preset;
+    std::vector<std::string> gains;
+    std::string format; // "", "f32" or "s16"
+};
+void run_eq(const eq_options &o);
+
+struct response_options {
+    std::vector<std::string> presets;
+    std::vector<std::string> gains;
+    int rate = 44100;
+    std::string svg; // empty: print a table
+    int points = 0;  // 0: the default for the table or the plot
+};
+void run_response(const response_options &o);
+
+void run_presets();
+
+struct profile_options {
+    std::string file;              // input profile, "-" for standard input
+    std::string output;            // new, fmt: where to write, "-" for standard output
+    std::vector<std::string> sets; // new: "Field=Value"
+};
+void run_profile_new(const profile_options &o);
+void run_profile_show(const profile_options &o);
+int run_profile_validate(const profile_options &o); // exit status: 0 valid, 1 invalid
+void run_profile_args(const profile_options &o);
+void run_profile_fmt(const profile_options &o);
+
+} // namespace cli
+
+#endif // QX_TOOLS_CLI_H

@@ -1,0 +1,74 @@
+// Turning --preset and --gain arguments into equaliser settings, for the eq and response
+// commands, and showing the warnings the library logs on the way.
+#include "cli.h"
+
+#include "qxeq.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace cli {
+
+namespace {
+
+// A band given as its index ("3") or its centre frequency in Hz ("1500"); false for a text
+// that is not a whole non-negative number. An index out of range is left for the library to
+// refuse.
+bool parse_band(const std::string &text, uint32_t &band) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || v > 0xFFFFFFFFull)
+        return false;
+    band = static_cast<uint32_t>(v);
+    for (uint32_t b = 0; b < static_cast<uint32_t>(qxeq_band_count()); ++b)
+        if (static_cast<double>(v) == qxeq_band_center_hz(b))
+            band = b;
+    return true;
+}
+
+// Any number strtod reads in full, "nan" and "inf" included: the library judges finiteness.
+bool parse_db(const std::string &text, double &db) {
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    db = std::strtod(text.c_str(), &end);
+    return end != nullptr && *end == '\0' && !std::isspace(static_cast<unsigned char>(text[0]));
+}
+
+} // namespace
+
+void apply_preset(const std::string &name) {
+    if (qxeq_set_preset(name.c_str()) != QX_OK)
+        throw error("unknown preset '" + name + "' (" + qxeq_last_error() +
+                    "); 'playback-profile presets' lists them");
+}
+
+void apply_gain(const std::string &spec) {
+    const size_t eq = spec.find('=');
+    if (eq == std::string::npos)
+        throw error("--gain '" + spec + "': expected BAND=DB, for example 3=-6 or 1500=-6");
+    const std::string band_text = spec.substr(0, eq), db_text = spec.substr(eq + 1);
+    uint32_t band = 0;
+    double db = 0.0;
+    if (!parse_band(band_text, band))
+        throw error("--gain '" + spec + "': band '" + band_text +
+                    "' is not a number (a band 0..7 or its centre frequency in Hz)");
+    if (!parse_db(db_text, db))
+        throw error("--gain '" + spec + "': gain '" + db_text + "' is not a number of dB");
+    if (qxeq_set_gain(band, db) != QX_OK)
+        throw error("--gain '" + spec + "': " + qxeq_last_error());
+    print_warnings();
+}
+
+void print_warnings() {
+    for (int32_t i = 0; i < qx_warning_count(); ++i)
+        std::fprintf(stderr, "playback-profile: warning: %s\n", qx_warning(i));
+    qx_clear_warnings();
+}
+
+} // namespace cli
