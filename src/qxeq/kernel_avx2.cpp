@@ -43,6 +43,13 @@ struct isa_avx2 {
         return static_cast<unsigned>(
             _mm256_movemask_pd(_mm256_cmp_pd(abs(y), _mm256_set1_pd(DBL_MAX), _CMP_NLE_UQ)));
     }
+    static unsigned needs_fix(V y) {
+        const V a = abs(y);
+        const auto good = static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(a, _mm256_set1_pd(1e-20), _CMP_GE_OQ), _mm256_cmp_pd(a, _mm256_set1_pd(DBL_MAX), _CMP_LE_OQ))));
+        const auto zero = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_EQ_OQ)));
+        const auto sign = static_cast<unsigned>(_mm256_movemask_pd(y));
+        return (~(good | zero) & 0xfu) | (zero & sign);  // -0.0 becomes +0.0
+    }
     static V clear(V v, unsigned bits) { return _mm256_andnot_pd(lane_mask(bits), v); }
     static V select(unsigned bits, V a, V b) { return _mm256_blendv_pd(b, a, lane_mask(bits)); }
     template <int S> static V shift(V cur, V prev) {

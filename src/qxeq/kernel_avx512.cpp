@@ -39,6 +39,13 @@ struct isa_avx512 {
     static unsigned nonfinite(V y) {
         return _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(DBL_MAX), _CMP_NLE_UQ);
     }
+    static unsigned needs_fix(V y) {
+        const V a = _mm512_abs_pd(y);
+        const __mmask8 big = _mm512_cmp_pd_mask(a, _mm512_set1_pd(1e-20), _CMP_GE_OQ);
+        const __mmask8 good = _mm512_mask_cmp_pd_mask(big, a, _mm512_set1_pd(DBL_MAX), _CMP_LE_OQ);
+        const __m512i bits = _mm512_castpd_si512(y);
+        return _mm512_test_epi64_mask(bits, bits) & static_cast<__mmask8>(~good);  // +0.0 is kept
+    }
     static V clear(V v, unsigned bits) {
         return _mm512_maskz_mov_pd(static_cast<__mmask8>(~bits), v);
     }

@@ -17,7 +17,8 @@
 // exactly as process_one clears all eight bands at that frame.
 //
 // Required of I: V (vector of W doubles), W, zero(), loadu/storeu (doubles), add, sub, mul,
-// flush (|y| < 1e-20 or NaN gives +0.0), nonfinite (lane bits), clear (lanes in bits become +0.0),
+// flush (|y| < 1e-20 or NaN gives +0.0), nonfinite (lane bits), needs_fix (lane bits: not
+// finite, or changed by the flush), clear (lanes in bits become +0.0),
 // select (bits ? a : b), shift<S>(cur, prev) (lane i: cur[i - S], or prev[W + i - S] for i < S),
 // in(const float *) / in(const int16_t *) (W samples to doubles with the library's scaling) and
 // out(float *, V) / out(int16_t *, V) (W doubles to samples with the library's conversion).
@@ -44,6 +45,10 @@ template <class I, int C, class S> struct wavefront {
     static constexpr int O = (L - C) / W;      // first vector holding band 7
     static constexpr unsigned k_lane_bits = (1u << W) - 1u;
     static constexpr uint64_t k_all = L == 64 ? ~uint64_t{0} : (uint64_t{1} << L) - 1u;
+    // With few vectors a step is one long dependency chain, and the flush mask would lengthen
+    // it; then results pass on unchanged and a branch catches the rare lane that needs the
+    // flush. With many vectors the step is bound by throughput and the mask is cheaper.
+    static constexpr bool k_flush_by_branch = R <= 2;
     static_assert(L % W == 0, "lanes fill whole vectors");
 
     V b0[R], b1[R], b2[R], a1[R], a2[R];
@@ -131,8 +136,13 @@ template <class I, int C, class S> struct wavefront {
                                         I::mul(b2[j], x2[j])),
                                  I::mul(a1[j], y1[j])),
                           I::mul(a2[j], y2[j]));
-            bad |= I::nonfinite(y[j]);
-            yf[j] = I::flush(y[j]);
+            if constexpr (k_flush_by_branch) {
+                bad |= I::needs_fix(y[j]);
+                yf[j] = y[j];
+            } else {
+                bad |= I::nonfinite(y[j]);
+                yf[j] = I::flush(y[j]);
+            }
         }
         if (__builtin_expect((bad != 0) | (pending != 0), 0)) clear_lanes(X, y, yf, masked ? valid : k_all);
 #pragma GCC unroll 64
@@ -170,6 +180,7 @@ template <class I, int C, class S> struct wavefront {
         input_bad &= valid & ((uint64_t{1} << C) - 1u);  // band 0's lanes: the block's input
         for (int j = 0; j < R; ++j) {
             const unsigned m = static_cast<unsigned>(clear >> (j * W)) & k_lane_bits;
+            yf[j] = I::flush(y[j]);
             X[j] = I::clear(X[j], m);
             x1[j] = I::clear(x1[j], m);
             y1[j] = I::clear(y1[j], m);
