@@ -107,7 +107,7 @@ template <class I, int C, class S> struct wavefront {
         } else {
             S t[(R - O) * W];
             for (int j = O; j < R; ++j) I::out(t + (j - O) * W, y[j]);
-            std::memcpy(out, t + (L - C) - O * W, sizeof(S) * C);
+            std::memcpy(out, t + ((L - C) - O * W), sizeof(S) * C);
         }
     }
 
