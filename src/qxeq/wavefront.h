@@ -4,17 +4,29 @@
 //
 // Lanes: one per (band, channel) pair, band-major: lane f is band f / C, channel f % C, so a
 // block of C channels needs 8 * C lanes, exactly 8 * C / W vectors of W doubles. At step n the
-// lanes of band k work on frame n - k: band 0 takes frame n from the input, band k > 0 takes what
-// band k - 1 produced one step earlier, which is its output history y1 moved up by C lanes. Each
-// lane performs the per-sample arithmetic of process_one in the same order, so every bit stays
-// the same, but the eight bands of a frame no longer wait for each other. The first and last
-// seven steps of a block run with lane masks, so that a band only ever moves its histories for
-// frames of this block.
+// lanes of band k work on frame n - D * k: band 0 takes frame n from the input, band k > 0 takes
+// what band k - 1 produced D steps earlier (kept in p1/p2), moved up by C lanes. Each lane
+// performs the per-sample arithmetic of process_one in the same order, so every bit stays the
+// same, but the eight bands of a frame no longer wait for each other. The first and last 7 * D
+// steps of a block run with lane masks, so that a band only ever moves its histories for frames
+// of this block.
+//
+// The skew D: a step's vector result feeds the next band through the whole left-to-right sum
+// (a product and four additions), but its own band only through the last three operations. With
+// D = 1 that long path binds every step; with D = 2 it spans two steps, and the short path binds.
+// Layouts of one or two vectors per quantity are bound by that latency and use D = 2; wider ones
+// are bound by throughput and use D = 1, which keeps the fill and drain short.
 //
 // The rare cases leave the fast path through one branch per step: a band result that is not
 // finite clears that band's history of that channel and passes 0.0 on; a non-finite input also
-// clears every later band of its channel, one step after the other (the "pending" lane bits),
+// clears every later band of its channel, D steps after the other (the "pending" lane bits),
 // exactly as process_one clears all eight bands at that frame.
+//
+// The flush of results below 1e-20 either runs as a lane mask on every step, or (flush_branch)
+// results pass on unchanged and the branch also catches the lanes the flush would change. The
+// branch keeps the mask off the dependency chain, which pays while it hardly ever fires; a
+// decaying tail makes it fire on most steps, so run() watches how often it fires and moves such
+// stretches of a block to the mask.
 //
 // Required of I: V (vector of W doubles), W, zero(), loadu/storeu (doubles), add, sub, mul,
 // flush (|y| < 1e-20 or NaN gives +0.0), nonfinite (lane bits), needs_fix (lane bits: not
@@ -34,7 +46,7 @@
 namespace qxeq {
 namespace {
 
-template <class I, int C, class S> struct wavefront {
+template <class I, int C, class S, int D> struct wavefront {
     using V = typename I::V;
     static constexpr int W = I::W;
     static constexpr int L = k_bands * C;  // lanes
@@ -43,17 +55,21 @@ template <class I, int C, class S> struct wavefront {
     static constexpr int s = C % W;        // ... and lanes within a vector
     static constexpr int Q = (C + W - 1) / W;  // vectors holding one frame of input
     static constexpr int O = (L - C) / W;      // first vector holding band 7
+    static constexpr size_t k_fill = 7 * D;    // steps before band 7 reaches frame 0
     static constexpr unsigned k_lane_bits = (1u << W) - 1u;
     static constexpr uint64_t k_all = L == 64 ? ~uint64_t{0} : (uint64_t{1} << L) - 1u;
     // With few vectors a step is one long dependency chain, and the flush mask would lengthen
-    // it; then results pass on unchanged and a branch catches the rare lane that needs the
-    // flush. With many vectors the step is bound by throughput and the mask is cheaper.
-    static constexpr bool k_flush_by_branch = R <= 2;
+    // it; there the branch (see above) takes its place. With many vectors the step is bound by
+    // throughput and the mask is cheaper.
+    static constexpr bool flush_by_branch = R <= 2;
     static_assert(L % W == 0, "lanes fill whole vectors");
+    static_assert(D == 1 || D == 2, "band k - 1's output of D steps ago is p1 or p2");
 
     V b0[R], b1[R], b2[R], a1[R], a2[R];
     V x1[R], x2[R], y1[R], y2[R];
-    uint64_t pending = 0;  // lanes that clear at this step: a non-finite input moving down
+    V p1[R], p2[R];               // every lane's result of the last and the one before
+    uint64_t pending[D] = {};     // by step parity: lanes that clear then, a non-finite input moving down
+    bool on_mask = false;         // steady steps flush by mask for now (flush_by_branch only)
 
     [[gnu::always_inline]] explicit wavefront(const band_record *bq) {
         alignas(64) double t[9][L];
@@ -69,6 +85,7 @@ template <class I, int C, class S> struct wavefront {
             a2[j] = I::loadu(t[4] + j * W), x1[j] = I::loadu(t[5] + j * W);
             x2[j] = I::loadu(t[6] + j * W), y1[j] = I::loadu(t[7] + j * W);
             y2[j] = I::loadu(t[8] + j * W);
+            p1[j] = I::zero(), p2[j] = I::zero();  // read only by lanes whose input is from this block
         }
     }
 
@@ -107,23 +124,24 @@ template <class I, int C, class S> struct wavefront {
         } else {
             S t[(R - O) * W];
             for (int j = O; j < R; ++j) I::out(t + (j - O) * W, y[j]);
-            std::memcpy(out, t + ((L - C) - O * W), sizeof(S) * C);
+            std::memcpy(out, t + (L - C) - O * W, sizeof(S) * C);
         }
     }
 
-    // Step n: in is frame n (null past the block's end), out receives frame n - 7 (null before
-    // step 7). valid has the bits of the lanes whose band works on a frame of this block.
-    template <bool masked>
-    [[gnu::always_inline]] void step(const S *in, bool direct, S *out, uint64_t valid) {
+    // Step n: in is frame n (null past the block's end), out receives frame n - 7 * D (null
+    // before that). valid has the bits of the lanes whose band works on a frame of this block.
+    // Returns whether the exact fix-up ran or, with watch, whether the flush changed a result.
+    template <bool masked, bool flush_branch, bool watch = false>
+    [[gnu::always_inline]] bool step(size_t n, const S *in, bool direct, S *out, uint64_t valid) {
         V ext[Q + R];
-        if (in != nullptr) {
+        if (!masked || in != nullptr) {  // steady steps always have both
             load_frame(in, direct, ext);
         } else {
             for (int e = 0; e < Q; ++e) ext[e] = I::zero();
         }
-        for (int j = 0; j < R; ++j) ext[Q + j] = y1[j];
+        for (int j = 0; j < R; ++j) ext[Q + j] = D == 1 ? y1[j] : p2[j];
         V X[R], y[R], yf[R];
-        unsigned bad = 0;
+        unsigned bad = 0, flushed = 0;
 #pragma GCC unroll 64
         for (int j = 0; j < R; ++j) {
             if constexpr (s == 0) {
@@ -136,15 +154,19 @@ template <class I, int C, class S> struct wavefront {
                                         I::mul(b2[j], x2[j])),
                                  I::mul(a1[j], y1[j])),
                           I::mul(a2[j], y2[j]));
-            if constexpr (k_flush_by_branch) {
+            if constexpr (flush_branch) {
                 bad |= I::needs_fix(y[j]);
                 yf[j] = y[j];
             } else {
                 bad |= I::nonfinite(y[j]);
                 yf[j] = I::flush(y[j]);
+                if constexpr (watch) flushed |= I::needs_fix(y[j]);
             }
         }
-        if (__builtin_expect((bad != 0) | (pending != 0), 0)) clear_lanes(X, y, yf, masked ? valid : k_all);
+        uint64_t waiting = pending[0];
+        if constexpr (D == 2) waiting |= pending[1];
+        const bool fix = __builtin_expect((bad != 0) | (waiting != 0), 0);
+        if (fix) clear_lanes(n % D, X, y, yf, masked ? valid : k_all);
 #pragma GCC unroll 64
         for (int j = 0; j < R; ++j) {
             if constexpr (masked) {
@@ -161,16 +183,21 @@ template <class I, int C, class S> struct wavefront {
                 y2[j] = y1[j];
                 y1[j] = yf[j];
             }
+            if constexpr (D == 2) {
+                p2[j] = p1[j];
+                p1[j] = yf[j];
+            }
         }
-        if (out != nullptr) store_frame(out, yf);
+        if (!masked || out != nullptr) store_frame(out, yf);
+        return fix | (flushed != 0);
     }
 
     // The exact handling of non-finite values for the lanes that need it: their histories clear
     // and they pass +0.0 on; a non-finite input marks its channel's later bands for the steps
     // that bring its frame to them. Lanes outside valid hold histories of frames this step does
     // not process: whatever they computed, they keep them.
-    [[gnu::always_inline]] void clear_lanes(V *X, const V *y, V *yf, uint64_t valid) {
-        uint64_t clear = pending;
+    [[gnu::always_inline]] void clear_lanes(size_t parity, V *X, const V *y, V *yf, uint64_t valid) {
+        uint64_t clear = pending[parity];
         uint64_t input_bad = 0;
         for (int j = 0; j < R; ++j) {
             clear |= static_cast<uint64_t>(I::nonfinite(y[j])) << (j * W);
@@ -186,47 +213,84 @@ template <class I, int C, class S> struct wavefront {
             y1[j] = I::clear(y1[j], m);
             yf[j] = I::clear(yf[j], m);
         }
-        pending = ((pending | input_bad) << C) & k_all;
+        pending[parity] = ((pending[parity] | input_bad) << C) & k_all;
     }
 
-    // Lanes whose band k works on a frame of this block at step n: n - frames < k <= n.
+    // Lanes whose band k works on a frame of this block at step n: n - frames < D k <= n.
     static uint64_t valid_lanes(size_t n, size_t frames) {
-        const size_t lo = n >= frames ? n - frames + 1 : 0;
-        const size_t hi = n < 7 ? n : 7;
+        const size_t lo = n >= frames ? (n - frames) / D + 1 : 0;
+        const size_t hi = n / D < 7 ? n / D : 7;
         const uint64_t upto = (hi + 1) * C >= 64 ? ~uint64_t{0} : (uint64_t{1} << ((hi + 1) * C)) - 1u;
-        return upto & ~((uint64_t{1} << (lo * C)) - 1u);
+        return lo * C >= 64 ? 0 : upto & ~((uint64_t{1} << (lo * C)) - 1u);
+    }
+
+    // The steady steps [n, end): every lane works on a frame of this block. Where the flush is
+    // a branch, a stretch that takes the fix-up on many steps (a signal fading through the
+    // flush bound) continues on the mask, and comes back once a stretch would not have needed it.
+    static constexpr size_t k_stretch = 64;
+    static constexpr unsigned k_many = 4;
+
+    [[gnu::always_inline]] void steady(S *io, size_t n, size_t end) {
+        constexpr size_t stride = static_cast<size_t>(C);
+        if constexpr (!flush_by_branch) {
+#pragma GCC unroll 2
+            for (; n < end; ++n) step<false, false>(n, io + n * stride, true, io + (n - k_fill) * stride, 0);
+        } else {
+            while (n < end) {
+                const size_t stop = end - n > k_stretch ? n + k_stretch : end;
+                unsigned fixes = 0;
+                if (!on_mask) {
+#pragma GCC unroll 2
+                    for (; n < stop; ++n)
+                        fixes += step<false, true>(n, io + n * stride, true, io + (n - k_fill) * stride, 0);
+                    on_mask = fixes >= k_many;
+                } else {
+#pragma GCC unroll 2
+                    for (; n < stop; ++n)
+                        fixes += step<false, false, true>(n, io + n * stride, true, io + (n - k_fill) * stride, 0);
+                    on_mask = fixes >= k_many;
+                }
+            }
+        }
     }
 
     static void run(S *io, size_t frames) {
         wavefront w(g_bq);
-        const size_t steps = frames + 7;
+        const size_t steps = frames + k_fill;
         const size_t stride = static_cast<size_t>(C);
         size_t n = 0;
         while (n < steps) {
-            if (n >= 7 && n < frames) {
-                // from step 7 on, seven frames precede the input: more than a vector's worth
-                for (; n < frames; ++n)
-                    w.template step<false>(io + n * stride, true, io + (n - 7) * stride, 0);
+            if (n >= k_fill && n < frames) {
+                // from step k_fill on, k_fill frames precede the input: more than a vector's worth
+                w.steady(io, n, frames);
+                n = frames;
                 continue;
             }
-            w.template step<true>(n < frames ? io + n * stride : nullptr, (n + 1) * stride >= Q * W,
-                                  n >= 7 ? io + (n - 7) * stride : nullptr, valid_lanes(n, frames));
+            w.template step<true, flush_by_branch>(n, n < frames ? io + n * stride : nullptr,
+                                                   (n + 1) * stride >= Q * W,
+                                                   n >= k_fill ? io + (n - k_fill) * stride : nullptr,
+                                                   valid_lanes(n, frames));
             ++n;
         }
         w.save(g_bq);
     }
 };
 
+template <class I, int C, class S> void run_layout(S *io, size_t frames) {
+    constexpr int R = k_bands * C / I::W;
+    wavefront<I, C, S, R <= 2 ? 2 : 1>::run(io, frames);
+}
+
 template <class I, class S> void run_wavefront(S *io, size_t frames, int32_t channels) {
     switch (channels) {
-    case 1: wavefront<I, 1, S>::run(io, frames); break;
-    case 2: wavefront<I, 2, S>::run(io, frames); break;
-    case 3: wavefront<I, 3, S>::run(io, frames); break;
-    case 4: wavefront<I, 4, S>::run(io, frames); break;
-    case 5: wavefront<I, 5, S>::run(io, frames); break;
-    case 6: wavefront<I, 6, S>::run(io, frames); break;
-    case 7: wavefront<I, 7, S>::run(io, frames); break;
-    default: wavefront<I, 8, S>::run(io, frames); break;
+    case 1: run_layout<I, 1>(io, frames); break;
+    case 2: run_layout<I, 2>(io, frames); break;
+    case 3: run_layout<I, 3>(io, frames); break;
+    case 4: run_layout<I, 4>(io, frames); break;
+    case 5: run_layout<I, 5>(io, frames); break;
+    case 6: run_layout<I, 6>(io, frames); break;
+    case 7: run_layout<I, 7>(io, frames); break;
+    default: run_layout<I, 8>(io, frames); break;
     }
 }
 

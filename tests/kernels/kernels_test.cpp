@@ -290,6 +290,37 @@ TEST_P(Kernels, FlushBoundIsExact) {
     }
 }
 
+// Signals fading through the flush bound: one and two channels switch stretches of a block
+// between the flush branch and the flush mask, so each block fades (flushes on most steps),
+// then comes back loud (flushes on none), with a non-finite input and exact silence in both
+// regimes; short blocks of 64 frames chain the same signal across block boundaries.
+TEST_P(Kernels, TailsThroughTheFlushBoundMatchTheOracle) {
+    twin t;
+    t.set_preset("PS_bass_boost");
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int32_t channels = 1; channels <= 8; ++channels) {
+        for (int32_t frames : {64, 1000, 5000}) {
+            std::vector<float> s(static_cast<size_t>(frames) * static_cast<size_t>(channels));
+            for (int32_t f = 0; f < frames; ++f) {
+                // down by 1e-30 over the first 70%, then loud again; silent frames 40%..45%
+                const double at = static_cast<double>(f) / frames;
+                const double env = at < 0.4 ? std::pow(1e-30, at / 0.7)
+                                 : at < 0.45 ? 0.0
+                                 : at < 0.7 ? std::pow(1e-30, at / 0.7) : 0.5;
+                for (int32_t c = 0; c < channels; ++c)
+                    s[static_cast<size_t>(f * channels + c)] = static_cast<float>(u(rng) * env);
+            }
+            if (frames > 64) s[static_cast<size_t>(frames / 2 + frames / 10) * static_cast<size_t>(channels)] = k_nan;
+            for (int32_t repeat = 0; repeat < 3; ++repeat) {  // blocks of 64 continue each other
+                t.f32(s, channels, std::to_string(channels) + "ch " + std::to_string(frames) + " frames");
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+    EXPECT_GT(t.ref.non_finite_inputs, 0);
+}
+
 // Random starting histories (tiny, huge, signed zeros) in both, then blocks of every size.
 TEST_P(Kernels, ArbitraryHistoriesMatchTheOracle) {
     const double k_values[] = {0.0, -0.0, 1e-20, -1e-20, 1.5e-20, 9e-21, 1e-300, 4.9e-324,
