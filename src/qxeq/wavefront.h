@@ -166,7 +166,7 @@ template <class I, int C, class S, int D> struct wavefront {
         uint64_t waiting = pending[0];
         if constexpr (D == 2) waiting |= pending[1];
         const bool fix = __builtin_expect((bad != 0) | (waiting != 0), 0);
-        if (fix) clear_lanes(n % D, X, y, yf, masked ? valid : k_all);
+        if (fix) clear_lanes(D == 1 ? 0 : n % D, X, y, yf, masked ? valid : k_all);
 #pragma GCC unroll 64
         for (int j = 0; j < R; ++j) {
             if constexpr (masked) {
