@@ -124,7 +124,7 @@ template <class I, int C, class S, int D> struct wavefront {
         } else {
             S t[(R - O) * W];
             for (int j = O; j < R; ++j) I::out(t + (j - O) * W, y[j]);
-            std::memcpy(out, t + (L - C) - O * W, sizeof(S) * C);
+            std::memcpy(out, t + ((L - C) - O * W), sizeof(S) * C);
         }
     }
 
