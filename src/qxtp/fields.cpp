@@ -41,7 +41,8 @@ const char *qxtp_profile_field_name(uint32_t index) {
 }
 
 const char *qxtp_profile_field_type(uint32_t index) {
-    return index < k_fields.size() ? k_type_names[static_cast<size_t>(k_fields[index].type)] : nullptr;
+    if (index >= k_fields.size()) return nullptr;
+    return k_type_names[static_cast<size_t>(k_fields[index].type)];
 }
 
 namespace qxtp {
