@@ -168,8 +168,11 @@ void write_text(const std::string &path, const std::string &text) {
     out.commit();
 }
 
-std::string read_text(const std::string &path) {
-    const int fd = path == "-" ? dup(STDIN_FILENO) : ::open(path.c_str(), O_RDONLY);
+namespace {
+
+// Opens a named file for reading; a directory is refused with a message naming it.
+int open_named(const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0)
         throw error(system_error("cannot open", path, false));
     struct stat st;
@@ -177,38 +180,44 @@ std::string read_text(const std::string &path) {
         ::close(fd);
         throw error("cannot read " + display_name(path) + ": it is a directory");
     }
-    std::string text;
+    return fd;
+}
+
+// Reads fd to its end, handing each chunk to sink. On failure the caller closes what it opened.
+template <typename Sink> void read_chunks(int fd, const std::string &path, Sink sink) {
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            const int e = errno;
-            ::close(fd);
-            errno = e;
+        if (n < 0)
             throw error(system_error("cannot read", path, false));
-        }
         if (n == 0)
-            break;
-        text.append(buf, static_cast<size_t>(n));
+            return;
+        sink(buf, static_cast<size_t>(n));
+    }
+}
+
+} // namespace
+
+std::string read_text(const std::string &path) {
+    const int fd = path == "-" ? dup(STDIN_FILENO) : open_named(path);
+    if (fd < 0)
+        throw error(system_error("cannot open", path, false));
+    std::string text;
+    try {
+        read_chunks(fd, path, [&](const char *data, size_t n) { text.append(data, n); });
+    } catch (...) {
+        ::close(fd);
+        throw;
     }
     ::close(fd);
     return text;
 }
 
 int open_input(const std::string &path) {
-    if (path != "-") {
-        const int fd = ::open(path.c_str(), O_RDONLY);
-        if (fd < 0)
-            throw error(system_error("cannot open", path, false));
-        struct stat st;
-        if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-            ::close(fd);
-            throw error("cannot read " + display_name(path) + ": it is a directory");
-        }
-        return fd;
-    }
+    if (path != "-")
+        return open_named(path);
     struct stat st;
     if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
         const int fd = dup(STDIN_FILENO);
@@ -216,26 +225,16 @@ int open_input(const std::string &path) {
             throw error(system_error("cannot open", path, false));
         return fd;
     }
+    // A pipe cannot seek, and audio readers need to: buffer it in an unnamed file.
     const int fd = anonymous_temp_file();
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int e = errno;
-            ::close(fd);
-            errno = e;
-            throw error(system_error("cannot read", path, false));
-        }
-        if (n == 0)
-            break;
-        if (!write_all(fd, buf, static_cast<size_t>(n))) {
-            const int e = errno;
-            ::close(fd);
-            errno = e;
-            throw error(system_error("cannot buffer", path, false));
-        }
+    try {
+        read_chunks(STDIN_FILENO, path, [&](const char *data, size_t n) {
+            if (!write_all(fd, data, n))
+                throw error(system_error("cannot buffer", path, false));
+        });
+    } catch (...) {
+        ::close(fd);
+        throw;
     }
     if (lseek(fd, 0, SEEK_SET) < 0) {
         ::close(fd);
