@@ -285,9 +285,43 @@ template <class I, int C, class S, int D> struct wavefront {
     }
 };
 
+// count samples between 16-bit and float through the kernel's own conversions: in(int16_t *)
+// gives float(s) * (1 / 32768) widened, out(float *) narrows it back unchanged; in(float *)
+// widens a float unchanged, and out(int16_t *) converts it exactly as a 16-bit step would.
+template <class I, class From, class To> void convert(const From *from, To *to, size_t count) {
+    constexpr size_t W = static_cast<size_t>(I::W);
+    size_t i = 0;
+    for (; i + W <= count; i += W) I::out(to + i, I::in(from + i));
+    if (i < count) {
+        From a[W] = {};
+        To b[W];
+        std::memcpy(a, from + i, sizeof(From) * (count - i));
+        I::out(b, I::in(a));
+        std::memcpy(to + i, b, sizeof(To) * (count - i));
+    }
+}
+
 template <class I, int C, class S> void run_layout(S *io, size_t frames) {
     constexpr int R = k_bands * C / I::W;
-    wavefront<I, C, S, R <= 2 ? 2 : 1>::run(io, frames);
+    if constexpr (R <= 2 && sizeof(S) == sizeof(int16_t)) {
+        // With one or two vectors, a step would convert a whole vector of samples to use one
+        // or two of them, and those conversions bound the step. Converting the block a stretch
+        // at a time and running the float cascade on it gives the same bits: the float path
+        // widens exactly the float the 16-bit step computes and narrows before the same
+        // conversion back.
+        constexpr size_t k_chunk = 4096 / C;  // frames per stretch: 16 KiB of stack
+        alignas(64) float buf[k_chunk * C];
+        while (frames > 0) {
+            const size_t n = frames < k_chunk ? frames : k_chunk;
+            convert<I>(io, buf, n * C);
+            wavefront<I, C, float, 2>::run(buf, n);
+            convert<I>(buf, io, n * C);
+            io += n * C;
+            frames -= n;
+        }
+    } else {
+        wavefront<I, C, S, R <= 2 ? 2 : 1>::run(io, frames);
+    }
 }
 
 template <class I, class S> void run_wavefront(S *io, size_t frames, int32_t channels) {

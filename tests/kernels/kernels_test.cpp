@@ -321,6 +321,24 @@ TEST_P(Kernels, TailsThroughTheFlushBoundMatchTheOracle) {
     EXPECT_GT(t.ref.non_finite_inputs, 0);
 }
 
+// Long 16-bit blocks: one and two channels convert a block a stretch at a time, so blocks
+// end just before, at and just after a stretch boundary, and run through several stretches,
+// loud enough that outputs clip at full scale, with silence between.
+TEST_P(Kernels, LongSixteenBitBlocksMatchTheOracle) {
+    block_source src(2024);
+    twin t;
+    t.set_preset("PS_loudness");
+    for (uint32_t band = 0; band < 8; band += 3) t.set_gain(band, 24.0);
+    for (int32_t channels = 1; channels <= 8; ++channels) {
+        for (int32_t frames : {2047, 2048, 2049, 4095, 4096, 4097, 9001}) {
+            const int kind = frames == 2049 ? 2 : 0;
+            t.s16(src.s16(frames, channels, kind), channels,
+                  std::to_string(channels) + "ch " + std::to_string(frames) + " frames");
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
 // Random starting histories (tiny, huge, signed zeros) in both, then blocks of every size.
 TEST_P(Kernels, ArbitraryHistoriesMatchTheOracle) {
     const double k_values[] = {0.0, -0.0, 1e-20, -1e-20, 1.5e-20, 9e-21, 1e-300, 4.9e-324,
