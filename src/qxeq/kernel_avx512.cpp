@@ -36,6 +36,15 @@ struct isa_avx512 {
         const __mmask8 keep = _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(1e-20), _CMP_GE_OQ);
         return _mm512_maskz_mov_pd(keep, y);
     }
+    static constexpr bool keep_masks = true;
+    static unsigned keep(V y) {
+        return _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(1e-20), _CMP_GE_OQ);
+    }
+    template <int S> static V shift_keep(unsigned bits, V cur, V prev) {
+        const __m512i c = _mm512_castpd_si512(cur), p = _mm512_castpd_si512(prev);
+        const auto k = static_cast<__mmask8>(bits);
+        return _mm512_castsi512_pd(_mm512_maskz_alignr_epi64(k, c, p, 8 - S));
+    }
     static unsigned nonfinite(V y) {
         return _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(DBL_MAX), _CMP_NLE_UQ);
     }

@@ -312,6 +312,9 @@ TEST_P(Kernels, TailsThroughTheFlushBoundMatchTheOracle) {
                     s[static_cast<size_t>(f * channels + c)] = static_cast<float>(u(rng) * env);
             }
             if (frames > 64) s[static_cast<size_t>(frames / 2 + frames / 10) * static_cast<size_t>(channels)] = k_nan;
+            // and one deep in the fade, where every band result flushes and the flush repeats
+            if (frames > 64)
+                s[static_cast<size_t>(frames * 13 / 20) * static_cast<size_t>(channels)] = k_inf;
             for (int32_t repeat = 0; repeat < 3; ++repeat) {  // blocks of 64 continue each other
                 t.f32(s, channels, std::to_string(channels) + "ch " + std::to_string(frames) + " frames");
                 if (HasFatalFailure()) return;
