@@ -11,13 +11,14 @@ using namespace qxtp;
 
 namespace {
 
-struct creator_clause {
+// A creator and the text it stands for in the fragment.
+struct creator_entry {
     const char *creator;
-    const char *clause;
+    const char *text;
 };
 
-// Creators that name a codec rather than a container.
-constexpr std::array<creator_clause, 5> k_codec_clauses = {{
+// Creators that name a codec rather than a container: their whole leading clause.
+constexpr std::array<creator_entry, 5> k_codec_clauses = {{
     {"hevc", "-c:v libx265 "},
     {"mp4", "-c:v libx264 "},
     {"h264", "-c:v libx264 "},
@@ -25,14 +26,9 @@ constexpr std::array<creator_clause, 5> k_codec_clauses = {{
     {"aac", "-c:a aac "},
 }};
 
-struct muxer_alias {
-    const char *creator;
-    const char *muxer;
-};
-
 // Container names people write whose ffmpeg muxer is called otherwise: "-f mkv" is refused.
 // The file type keeps the creator ('.mkv'); only the "-f" clause uses the muxer name.
-constexpr std::array<muxer_alias, 5> k_muxer_aliases = {{
+constexpr std::array<creator_entry, 5> k_muxer_aliases = {{
     {"mkv", "matroska"},
     {"ts", "mpegts"},
     {"m4a", "ipod"},
@@ -40,18 +36,20 @@ constexpr std::array<muxer_alias, 5> k_muxer_aliases = {{
     {"wmv", "asf"},
 }};
 
+// The text a table gives the creator (compared exactly), or null when it has none.
+template <size_t N>
+const char *lookup(const std::array<creator_entry, N> &table, const char *creator) {
+    for (const creator_entry &e : table)
+        if (std::strcmp(creator, e.creator) == 0) return e.text;
+    return nullptr;
+}
+
 // Appends a formatted clause at used, never past the buffer's end; used then points at the end.
 template <typename... Values>
 void append(char (&args)[k_args_size], size_t &used, const char *fmt, Values... values) {
     const int n = qx::bounded_format(args + used, k_args_size - used, fmt, values...);
     if (n > 0) used += static_cast<size_t>(n);
     if (used > k_args_size - 1) used = k_args_size - 1;
-}
-
-const char *creator_clause_format(const char *creator) {
-    for (const creator_clause &c : k_codec_clauses)
-        if (std::strcmp(creator, c.creator) == 0) return c.clause;
-    return nullptr;
 }
 
 } // namespace
@@ -67,13 +65,11 @@ const char *qxtp_profile_to_ffmpeg_args(int32_t id) {
 
     char creator[k_value_size];
     qx::copy_text(creator, slot->value[k_format_creator]);
-    if (const char *clause = creator_clause_format(creator)) {
+    if (const char *clause = lookup(k_codec_clauses, creator)) {
         append(args, used, "%s", clause);
     } else if (is_format_token(creator)) {  // anything else gives no clause at all
-        const char *muxer = creator;
-        for (const muxer_alias &a : k_muxer_aliases)
-            if (std::strcmp(creator, a.creator) == 0) muxer = a.muxer;
-        append(args, used, "-f %s ", muxer);
+        const char *muxer = lookup(k_muxer_aliases, creator);
+        append(args, used, "-f %s ", muxer != nullptr ? muxer : creator);
     }
 
     auto number = [&](const char *field) { return qxtp_profile_parsed_uint(id, field); };
