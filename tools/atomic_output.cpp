@@ -64,6 +64,23 @@ bool write_all(int fd, const char *p, size_t n) {
 }
 
 // An unnamed temporary file: created in $TMPDIR (or /tmp) and unlinked at once.
+// Reads fd to its end, handing each chunk to sink; a read error is reported as `what` on path.
+// On failure the caller closes what it opened.
+template <typename Sink>
+void read_chunks(int fd, const char *what, const std::string &path, bool output, Sink sink) {
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw error(system_error(what, path, output));
+        if (n == 0)
+            return;
+        sink(buf, static_cast<size_t>(n));
+    }
+}
+
 int anonymous_temp_file() {
     const char *dir = std::getenv("TMPDIR");
     std::string name = std::string(dir && *dir ? dir : "/tmp") + "/playback-profile.XXXXXX";
@@ -125,18 +142,10 @@ void atomic_output::commit() {
     if (to_stdout_) {
         if (lseek(fd_, 0, SEEK_SET) < 0)
             throw error(system_error("cannot read back", "-", true));
-        char buf[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw error(system_error("cannot read back", "-", true));
-            if (n == 0)
-                break;
-            if (!write_all(STDOUT_FILENO, buf, static_cast<size_t>(n)))
+        read_chunks(fd_, "cannot read back", "-", true, [](const char *data, size_t n) {
+            if (!write_all(STDOUT_FILENO, data, n))
                 throw error(system_error("cannot write", "-", true));
-        }
+        });
         done_ = true;
         return;
     }
@@ -183,21 +192,6 @@ int open_named(const std::string &path) {
     return fd;
 }
 
-// Reads fd to its end, handing each chunk to sink. On failure the caller closes what it opened.
-template <typename Sink> void read_chunks(int fd, const std::string &path, Sink sink) {
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw error(system_error("cannot read", path, false));
-        if (n == 0)
-            return;
-        sink(buf, static_cast<size_t>(n));
-    }
-}
-
 } // namespace
 
 std::string read_text(const std::string &path) {
@@ -206,7 +200,8 @@ std::string read_text(const std::string &path) {
         throw error(system_error("cannot open", path, false));
     std::string text;
     try {
-        read_chunks(fd, path, [&](const char *data, size_t n) { text.append(data, n); });
+        read_chunks(fd, "cannot read", path, false,
+                    [&](const char *data, size_t n) { text.append(data, n); });
     } catch (...) {
         ::close(fd);
         throw;
@@ -228,7 +223,7 @@ int open_input(const std::string &path) {
     // A pipe cannot seek, and audio readers need to: buffer it in an unnamed file.
     const int fd = anonymous_temp_file();
     try {
-        read_chunks(STDIN_FILENO, path, [&](const char *data, size_t n) {
+        read_chunks(STDIN_FILENO, "cannot read", path, false, [&](const char *data, size_t n) {
             if (!write_all(fd, data, n))
                 throw error(system_error("cannot buffer", path, false));
         });
