@@ -55,6 +55,15 @@ template <class I> struct has_keep_masks<I, decltype(void(I::keep_masks))> {
     static constexpr bool value = I::keep_masks;
 };
 
+// Whether I loads and stores lanes at scattered places: gather(base, index) and
+// scatter(base, index, v), index W element offsets from base.
+template <class I, class = void> struct has_gather {
+    static constexpr bool value = false;
+};
+template <class I> struct has_gather<I, decltype(void(I::gathers))> {
+    static constexpr bool value = I::gathers;
+};
+
 template <class I, int C, class S, int D> struct wavefront {
     using V = typename I::V;
     static constexpr int W = I::W;
@@ -81,50 +90,94 @@ template <class I, int C, class S, int D> struct wavefront {
     uint64_t pending[D] = {};     // by step parity: lanes that clear then, a non-finite input moving down
     bool on_mask = false;         // steady steps flush by mask for now (flush_by_branch only)
 
-    [[gnu::always_inline]] explicit wavefront(const band_record *bq) {
-        alignas(64) double t[9][L];
+    // Where lane f's value sits in g_bq, in doubles from the start of the member's array: band
+    // f / C's record, plus channel f % C for the histories.
+    static constexpr size_t k_record = sizeof(band_record) / sizeof(double);
+    static_assert(sizeof(band_record) % sizeof(double) == 0, "records are arrays of doubles");
+    struct lane_index {
+        alignas(64) int64_t coeff[L], hist[L];
+    };
+    static constexpr lane_index make_lane_index() {
+        lane_index t{};
         for (int f = 0; f < L; ++f) {
-            const band_record &b = bq[f / C];
-            const int c = f % C;
-            t[0][f] = b.b0, t[1][f] = b.b1, t[2][f] = b.b2, t[3][f] = b.a1, t[4][f] = b.a2;
-            t[5][f] = b.x1[c], t[6][f] = b.x2[c], t[7][f] = b.y1[c], t[8][f] = b.y2[c];
+            t.coeff[f] = static_cast<int64_t>((f / C) * k_record);
+            t.hist[f] = t.coeff[f] + f % C;
         }
-        for (int j = 0; j < R; ++j) {
-            b0[j] = I::loadu(t[0] + j * W), b1[j] = I::loadu(t[1] + j * W);
-            b2[j] = I::loadu(t[2] + j * W), a1[j] = I::loadu(t[3] + j * W);
-            a2[j] = I::loadu(t[4] + j * W), x1[j] = I::loadu(t[5] + j * W);
-            x2[j] = I::loadu(t[6] + j * W), y1[j] = I::loadu(t[7] + j * W);
-            y2[j] = I::loadu(t[8] + j * W);
+        return t;
+    }
+    static constexpr lane_index k_index = make_lane_index();
+
+    // A member of the records, as doubles (band_record is standard layout).
+    static const double *member(const band_record *bq, size_t offset) {
+        return reinterpret_cast<const double *>(reinterpret_cast<const char *>(bq) + offset);
+    }
+    static double *member(band_record *bq, size_t offset) {
+        return reinterpret_cast<double *>(reinterpret_cast<char *>(bq) + offset);
+    }
+
+    [[gnu::always_inline]] explicit wavefront(const band_record *bq) {
+        if constexpr (has_gather<I>::value) {
+            // straight from the records: no staging copy, whose narrow stores and wide loads
+            // stall on each other
+            for (int j = 0; j < R; ++j) {
+                const int64_t *ci = k_index.coeff + j * W, *hi = k_index.hist + j * W;
+                b0[j] = I::gather(member(bq, offsetof(band_record, b0)), ci);
+                b1[j] = I::gather(member(bq, offsetof(band_record, b1)), ci);
+                b2[j] = I::gather(member(bq, offsetof(band_record, b2)), ci);
+                a1[j] = I::gather(member(bq, offsetof(band_record, a1)), ci);
+                a2[j] = I::gather(member(bq, offsetof(band_record, a2)), ci);
+                x1[j] = I::gather(member(bq, offsetof(band_record, x1)), hi);
+                x2[j] = I::gather(member(bq, offsetof(band_record, x2)), hi);
+                y1[j] = I::gather(member(bq, offsetof(band_record, y1)), hi);
+                y2[j] = I::gather(member(bq, offsetof(band_record, y2)), hi);
+            }
+        } else {
+            alignas(64) double t[9][L];
+            for (int f = 0; f < L; ++f) {
+                const band_record &b = bq[f / C];
+                const int c = f % C;
+                t[0][f] = b.b0, t[1][f] = b.b1, t[2][f] = b.b2, t[3][f] = b.a1, t[4][f] = b.a2;
+                t[5][f] = b.x1[c], t[6][f] = b.x2[c], t[7][f] = b.y1[c], t[8][f] = b.y2[c];
+            }
+            for (int j = 0; j < R; ++j) {
+                b0[j] = I::loadu(t[0] + j * W), b1[j] = I::loadu(t[1] + j * W);
+                b2[j] = I::loadu(t[2] + j * W), a1[j] = I::loadu(t[3] + j * W);
+                a2[j] = I::loadu(t[4] + j * W), x1[j] = I::loadu(t[5] + j * W);
+                x2[j] = I::loadu(t[6] + j * W), y1[j] = I::loadu(t[7] + j * W);
+                y2[j] = I::loadu(t[8] + j * W);
+            }
         }
         for (int j = 0; j < P; ++j) p1[j] = I::zero(), p2[j] = I::zero();  // read only by lanes whose input is from this block
     }
 
     [[gnu::always_inline]] void save(band_record *bq) const {
-        alignas(64) double t[4][L];
-        for (int j = 0; j < R; ++j) {
-            I::storeu(t[0] + j * W, x1[j]), I::storeu(t[1] + j * W, x2[j]);
-            I::storeu(t[2] + j * W, y1[j]), I::storeu(t[3] + j * W, y2[j]);
-        }
-        for (int f = 0; f < L; ++f) {
-            band_record &b = bq[f / C];
-            const int c = f % C;
-            b.x1[c] = t[0][f], b.x2[c] = t[1][f], b.y1[c] = t[2][f], b.y2[c] = t[3][f];
+        if constexpr (has_gather<I>::value) {
+            for (int j = 0; j < R; ++j) {
+                const int64_t *hi = k_index.hist + j * W;
+                I::scatter(member(bq, offsetof(band_record, x1)), hi, x1[j]);
+                I::scatter(member(bq, offsetof(band_record, x2)), hi, x2[j]);
+                I::scatter(member(bq, offsetof(band_record, y1)), hi, y1[j]);
+                I::scatter(member(bq, offsetof(band_record, y2)), hi, y2[j]);
+            }
+        } else {
+            alignas(64) double t[4][L];
+            for (int j = 0; j < R; ++j) {
+                I::storeu(t[0] + j * W, x1[j]), I::storeu(t[1] + j * W, x2[j]);
+                I::storeu(t[2] + j * W, y1[j]), I::storeu(t[3] + j * W, y2[j]);
+            }
+            for (int f = 0; f < L; ++f) {
+                band_record &b = bq[f / C];
+                const int c = f % C;
+                b.x1[c] = t[0][f], b.x2[c] = t[1][f], b.y1[c] = t[2][f], b.y2[c] = t[3][f];
+            }
         }
     }
 
     // One frame of input as vectors, channel c in lane Q * W - C + c. The lanes below hold
-    // whatever precedes the frame and are never read; where nothing precedes it in the block
-    // (direct false) they are zero instead.
-    [[gnu::always_inline]] static void load_frame(const S *in, bool direct, V *v) {
-        if constexpr (s == 0) {
-            for (int e = 0; e < Q; ++e) v[e] = I::in(in + e * W);
-        } else if (direct) {
-            for (int e = 0; e < Q; ++e) v[e] = I::in(in + C - Q * W + e * W);
-        } else {
-            S t[Q * W] = {};
-            std::memcpy(t + Q * W - C, in, sizeof(S) * C);
-            for (int e = 0; e < Q; ++e) v[e] = I::in(t + e * W);
-        }
+    // whatever precedes the frame and are never read, so at least Q * W - C samples must precede
+    // in: run() gives the first frames of a block from a zero-padded copy (head).
+    [[gnu::always_inline]] static void load_frame(const S *in, V *v) {
+        for (int e = 0; e < Q; ++e) v[e] = I::in(in + C - Q * W + e * W);
     }
 
     // Band 7's lanes (the last C) as samples of one frame.
@@ -138,17 +191,17 @@ template <class I, int C, class S, int D> struct wavefront {
         }
     }
 
-    // Step n: in is frame n (null past the block's end), out receives frame n - 7 * D (null
+    // Step n: in is frame n (null past the block's end; see load_frame), out receives frame n - 7 * D (null
     // before that). valid has the bits of the lanes whose band works on a frame of this block.
     // Returns whether the exact fix-up ran or, with watch, whether the flush changed a result.
     template <bool masked, bool flush_branch, bool watch = false>
-    [[gnu::always_inline]] bool step(size_t n, const S *in, bool direct, S *out, uint64_t valid) {
+    [[gnu::always_inline]] bool step(size_t n, const S *in, S *out, uint64_t valid) {
         V ext[Q + R];
         // Steady steps always have both frames. Only the D = 2 layouts drop the test: on the wide
         // D = 1 layouts, which spill, GCC allocated registers worse without it (six and eight
         // channels about 10% slower).
         if ((D == 2 && !masked) || in != nullptr) {
-            load_frame(in, direct, ext);
+            load_frame(in, ext);
         } else {
             for (int e = 0; e < Q; ++e) ext[e] = I::zero();
         }
@@ -273,7 +326,7 @@ template <class I, int C, class S, int D> struct wavefront {
         unsigned fixes = 0;
         for (; n < stop; ++n) {
             V ext[Q + R];
-            load_frame(io + n * stride, true, ext);
+            load_frame(io + n * stride, ext);
             for (int j = 0; j < R; ++j) ext[Q + j] = pu2[j];
             const uint64_t kx = ((kp2 << C) | in_lanes) & k_all;
             V X[R], y[R], yf[R], ay[R];
@@ -338,7 +391,7 @@ template <class I, int C, class S, int D> struct wavefront {
     [[gnu::always_inline]] void steady(S *io, size_t n, size_t end) {
         constexpr size_t stride = static_cast<size_t>(C);
         if constexpr (!flush_by_branch) {
-            for (; n < end; ++n) step<false, false>(n, io + n * stride, true, io + (n - k_fill) * stride, 0);
+            for (; n < end; ++n) step<false, false>(n, io + n * stride, io + (n - k_fill) * stride, 0);
         } else {
             while (n < end) {
                 const size_t stop = end - n > k_stretch ? n + k_stretch : end;
@@ -346,7 +399,7 @@ template <class I, int C, class S, int D> struct wavefront {
                 if (!on_mask) {
 #pragma GCC unroll 2
                     for (; n < stop; ++n)
-                        fixes += step<false, true>(n, io + n * stride, true, io + (n - k_fill) * stride, 0);
+                        fixes += step<false, true>(n, io + n * stride, io + (n - k_fill) * stride, 0);
                     on_mask = fixes >= k_many;
                 } else {
                     if constexpr (keeps_off_chain) {
@@ -355,7 +408,7 @@ template <class I, int C, class S, int D> struct wavefront {
                     } else {
 #pragma GCC unroll 2
                         for (; n < stop; ++n)
-                            fixes += step<false, false, true>(n, io + n * stride, true,
+                            fixes += step<false, false, true>(n, io + n * stride,
                                                               io + (n - k_fill) * stride, 0);
                     }
                     on_mask = fixes >= k_many;
@@ -368,6 +421,12 @@ template <class I, int C, class S, int D> struct wavefront {
         wavefront w(g_bq);
         const size_t steps = frames + k_fill;
         const size_t stride = static_cast<size_t>(C);
+        // The first frames have fewer than Q * W - C samples before them in the block; they are
+        // read from a copy behind zeros, copied once (a small store and a wider load of the
+        // same bytes on every step stalls the load until the store has landed).
+        constexpr size_t k_pad = static_cast<size_t>(Q * W - C);
+        S head[k_pad + Q * W] = {};
+        std::memcpy(head + k_pad, io, sizeof(S) * (frames * stride < Q * W ? frames * stride : Q * W));
         size_t n = 0;
         while (n < steps) {
             if (n >= k_fill && n < frames) {
@@ -376,9 +435,9 @@ template <class I, int C, class S, int D> struct wavefront {
                 n = frames;
                 continue;
             }
-            w.template step<true, flush_by_branch>(n, n < frames ? io + n * stride : nullptr,
-                                                   (n + 1) * stride >= Q * W,
-                                                   n >= k_fill ? io + (n - k_fill) * stride : nullptr,
+            const S *in = nullptr;
+            if (n < frames) in = (n + 1) * stride < Q * W ? head + k_pad + n * stride : io + n * stride;
+            w.template step<true, flush_by_branch>(n, in, n >= k_fill ? io + (n - k_fill) * stride : nullptr,
                                                    valid_lanes(n, frames));
             ++n;
         }
