@@ -40,6 +40,18 @@ struct isa_avx512 {
     static unsigned keep(V y) {
         return _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(1e-20), _CMP_GE_OQ);
     }
+    // Lanes in kept: 1e-20 <= |y| <= DBL_MAX; the others: |y| < 1e-20. As integers the bits
+    // of |y| order as the values do, NaN above infinity, so each is one unsigned range.
+    static unsigned as_expected(unsigned kept, V y) {
+        const __m512i a = _mm512_castpd_si512(_mm512_abs_pd(y));
+        const auto k = static_cast<__mmask8>(kept);
+        const __m512i tiny = _mm512_castpd_si512(_mm512_set1_pd(1e-20));
+        const __m512i lo = _mm512_maskz_mov_epi64(k, tiny);
+        const __m512i span = _mm512_mask_blend_epi64(
+            k, _mm512_sub_epi64(tiny, _mm512_set1_epi64(1)),
+            _mm512_sub_epi64(_mm512_castpd_si512(_mm512_set1_pd(DBL_MAX)), tiny));
+        return _mm512_cmple_epu64_mask(_mm512_sub_epi64(a, lo), span);
+    }
     template <int S> static V shift_keep(unsigned bits, V cur, V prev) {
         const __m512i c = _mm512_castpd_si512(cur), p = _mm512_castpd_si512(prev);
         const auto k = static_cast<__mmask8>(bits);

@@ -100,7 +100,7 @@ template <class I, int C, class S, int D> struct wavefront {
     static constexpr lane_index make_lane_index() {
         lane_index t{};
         for (int f = 0; f < L; ++f) {
-            t.coeff[f] = static_cast<int64_t>((f / C) * k_record);
+            t.coeff[f] = static_cast<int64_t>(f / C) * static_cast<int64_t>(k_record);
             t.hist[f] = t.coeff[f] + f % C;
         }
         return t;
@@ -296,22 +296,20 @@ template <class I, int C, class S, int D> struct wavefront {
         return lo * C >= 64 ? 0 : upto & ~((uint64_t{1} << (lo * C)) - 1u);
     }
 
-    // The steady steps [n, stop) with the flush as a mask, where the instruction set has lane
-    // masks (keep, shift_keep). A compare feeding a lane mask is slow, and with the flush on the
-    // dependency chain from one step's result to the next step's a1 y1 it bound the step (5.7 ns
-    // a step against 3.3 with the branch). Here the chains use the lanes the flush kept on the
-    // last step instead, which a decaying tail or silence repeats step after step: a flushed
-    // result is +0.0, so the next step's a1 y1 is a1 y, or a1 * +0.0 where the flush applies, and
-    // the next band's input is the unflushed result shifted with those lanes zeroed. Each step
-    // checks that the flush kept exactly those lanes; where it did not, or the exact fix-up runs,
-    // the products and inputs are taken from the flushed values themselves and the new lanes
-    // become the guess. Returns on how many steps the fix-up ran or the flush changed a result.
-    // Only for one vector a quantity: with two, some lane crosses the flush bound on most steps
-    // of a fading signal, and the missed guesses cost more than they save (stereo tails 10%
-    // slower).
-    static constexpr bool keeps_off_chain = has_keep_masks<I>::value && D == 2 && R == 1;
+    // The steady steps [n, end) with the flush taken as guessed, where the instruction set has
+    // lane masks (keep, shift_keep, as_expected). The flush on the chain from one step's result
+    // to the next step's a1 y1 binds the step (a compare feeding a lane mask is slow), and a
+    // branch on "did the flush change anything" fires on every step of a fading signal. Here the
+    // chains use the lanes the flush kept on the last step instead, which noise, silence and a
+    // decaying tail all repeat step after step: a flushed result is +0.0, so the next step's
+    // a1 y1 is a1 y, or a1 * +0.0 where the flush applies, and the next band's input is the
+    // unflushed result shifted with those lanes zeroed. One unsigned compare a step checks the
+    // guess: kept lanes within 1e-20..DBL_MAX, the others below 1e-20 (NaN fails both). Where it
+    // fails, or a non-finite input is still moving down, the exact fix-up runs, the products and
+    // inputs are taken from the flushed values themselves and the new lanes become the guess.
+    static constexpr bool keeps_off_chain = has_keep_masks<I>::value && D == 2 && R <= 2;
 
-    [[gnu::always_inline]] unsigned masked_stretch(S *io, size_t n, size_t stop) {
+    [[gnu::always_inline]] void guessed_steps(S *io, size_t n, size_t end) {
         constexpr size_t stride = static_cast<size_t>(C);
         constexpr uint64_t in_lanes = (uint64_t{1} << C) - 1u;  // band 0: the input, never flushed
         V pu1[R], pu2[R], a1y1[R], z1[R];
@@ -323,15 +321,13 @@ template <class I, int C, class S, int D> struct wavefront {
             z1[j] = I::mul(a1[j], I::zero());
             guess |= static_cast<uint64_t>(I::keep(y1[j])) << (j * W);
         }
-        unsigned fixes = 0;
-        for (; n < stop; ++n) {
+        for (; n < end; ++n) {
             V ext[Q + R];
             load_frame(io + n * stride, ext);
             for (int j = 0; j < R; ++j) ext[Q + j] = pu2[j];
             const uint64_t kx = ((kp2 << C) | in_lanes) & k_all;
             V X[R], y[R], yf[R], ay[R];
-            unsigned bad = 0, flushed = 0;
-            uint64_t keep = 0;
+            uint64_t as_guessed = 0;
 #pragma GCC unroll 64
             for (int j = 0; j < R; ++j) {
                 const unsigned m = static_cast<unsigned>(kx >> (j * W)) & k_lane_bits;
@@ -344,17 +340,20 @@ template <class I, int C, class S, int D> struct wavefront {
                                             I::mul(b2[j], x2[j])),
                                      a1y1[j]),
                               I::mul(a2[j], y2[j]));
-                const unsigned kj = I::keep(y[j]);
-                keep |= static_cast<uint64_t>(kj) << (j * W);
-                yf[j] = I::clear(y[j], ~kj & k_lane_bits);
                 const unsigned gj = static_cast<unsigned>(guess >> (j * W)) & k_lane_bits;
+                yf[j] = I::clear(y[j], ~gj & k_lane_bits);
                 ay[j] = I::select(gj, I::mul(a1[j], y[j]), z1[j]);
-                bad |= I::nonfinite(y[j]);
-                flushed |= I::needs_fix(y[j]);
+                as_guessed |= static_cast<uint64_t>(I::as_expected(gj, y[j])) << (j * W);
             }
-            const bool exact = __builtin_expect((bad != 0) | ((pending[0] | pending[1]) != 0), 0);
-            if (__builtin_expect(exact | (keep != guess), 0)) {
-                if (exact) clear_lanes(n % D, X, y, yf, k_all);
+            const bool waiting = (pending[0] | pending[1]) != 0;
+            uint64_t keep = guess;  // known before the compare
+            if (__builtin_expect(waiting | (as_guessed != k_all), 0)) {
+                unsigned bad = 0;
+                for (int j = 0; j < R; ++j) {
+                    yf[j] = I::flush(y[j]);
+                    bad |= I::nonfinite(y[j]);
+                }
+                if (waiting | (bad != 0)) clear_lanes(n % D, X, y, yf, k_all);
                 guess = 0;
                 for (int j = 0; j < R; ++j) {
                     y[j] = yf[j];
@@ -362,8 +361,6 @@ template <class I, int C, class S, int D> struct wavefront {
                     guess |= static_cast<uint64_t>(I::keep(yf[j])) << (j * W);
                 }
                 keep = k_all;  // y holds the flushed values now
-            } else {
-                keep = guess;  // the same lanes, but known before the compare
             }
             for (int j = 0; j < R; ++j) {
                 x2[j] = x1[j], x1[j] = X[j];
@@ -373,13 +370,11 @@ template <class I, int C, class S, int D> struct wavefront {
             }
             kp2 = kp1, kp1 = keep;
             store_frame(io + (n - k_fill) * stride, yf);
-            fixes += exact | (flushed != 0);
         }
         for (int j = 0; j < R; ++j) {
             p1[j] = I::clear(pu1[j], static_cast<unsigned>(~kp1 >> (j * W)) & k_lane_bits);
             p2[j] = I::clear(pu2[j], static_cast<unsigned>(~kp2 >> (j * W)) & k_lane_bits);
         }
-        return fixes;
     }
 
     // The steady steps [n, end): every lane works on a frame of this block. Where the flush is
@@ -390,7 +385,9 @@ template <class I, int C, class S, int D> struct wavefront {
 
     [[gnu::always_inline]] void steady(S *io, size_t n, size_t end) {
         constexpr size_t stride = static_cast<size_t>(C);
-        if constexpr (!flush_by_branch) {
+        if constexpr (keeps_off_chain) {
+            guessed_steps(io, n, end);
+        } else if constexpr (!flush_by_branch) {
             for (; n < end; ++n) step<false, false>(n, io + n * stride, io + (n - k_fill) * stride, 0);
         } else {
             while (n < end) {
@@ -400,19 +397,12 @@ template <class I, int C, class S, int D> struct wavefront {
 #pragma GCC unroll 2
                     for (; n < stop; ++n)
                         fixes += step<false, true>(n, io + n * stride, io + (n - k_fill) * stride, 0);
-                    on_mask = fixes >= k_many;
                 } else {
-                    if constexpr (keeps_off_chain) {
-                        fixes = masked_stretch(io, n, stop);
-                        n = stop;
-                    } else {
 #pragma GCC unroll 2
-                        for (; n < stop; ++n)
-                            fixes += step<false, false, true>(n, io + n * stride,
-                                                              io + (n - k_fill) * stride, 0);
-                    }
-                    on_mask = fixes >= k_many;
+                    for (; n < stop; ++n)
+                        fixes += step<false, false, true>(n, io + n * stride, io + (n - k_fill) * stride, 0);
                 }
+                on_mask = fixes >= k_many;
             }
         }
     }

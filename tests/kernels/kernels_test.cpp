@@ -290,7 +290,8 @@ TEST_P(Kernels, FlushBoundIsExact) {
     }
 }
 
-// Signals fading through the flush bound: one and two channels switch stretches of a block
+// Signals fading through the flush bound: one and two channels take the flush as guessed from
+// the step before (lanes crossing the bound miss the guess) or switch stretches of a block
 // between the flush branch and the flush mask, so each block fades (flushes on most steps),
 // then comes back loud (flushes on none), with a non-finite input and exact silence in both
 // regimes; short blocks of 64 frames chain the same signal across block boundaries.
