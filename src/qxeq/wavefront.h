@@ -5,7 +5,7 @@
 // Lanes: one per (band, channel) pair, band-major: lane f is band f / C, channel f % C, so a
 // block of C channels needs 8 * C lanes, exactly 8 * C / W vectors of W doubles. At step n the
 // lanes of band k work on frame n - D * k: band 0 takes frame n from the input, band k > 0 takes
-// what band k - 1 produced D steps earlier (kept in p1/p2), moved up by C lanes. Each lane
+// what band k - 1 produced D steps earlier (p1/p2, or y1 when D = 1), moved up by C lanes. Each lane
 // performs the per-sample arithmetic of process_one in the same order, so every bit stays the
 // same, but the eight bands of a frame no longer wait for each other. The first and last 7 * D
 // steps of a block run with lane masks, so that a band only ever moves its histories for frames
@@ -22,11 +22,12 @@
 // clears every later band of its channel, D steps after the other (the "pending" lane bits),
 // exactly as process_one clears all eight bands at that frame.
 //
-// The flush of results below 1e-20 either runs as a lane mask on every step, or (flush_branch)
-// results pass on unchanged and the branch also catches the lanes the flush would change. The
-// branch keeps the mask off the dependency chain, which pays while it hardly ever fires; a
-// decaying tail makes it fire on most steps, so run() watches how often it fires and moves such
-// stretches of a block to the mask.
+// The flush of results below 1e-20 either runs as a lane mask on every step, or keeps off the
+// dependency chain: where the instruction set has lane masks (guessed_steps), each step assumes
+// the lanes the flush kept on the step before and one compare checks it; elsewhere
+// (flush_branch) results pass on unchanged and the branch also catches the lanes the flush would
+// change, which pays while it hardly ever fires; a decaying tail makes it fire on most steps, so
+// steady() watches how often it fires and moves such stretches of a block to the mask.
 //
 // Required of I: V (vector of W doubles), W, zero(), loadu/storeu (doubles), add, sub, mul,
 // flush (|y| < 1e-20 or NaN gives +0.0), nonfinite (lane bits), needs_fix (lane bits: not
@@ -34,6 +35,8 @@
 // select (bits ? a : b), shift<S>(cur, prev) (lane i: cur[i - S], or prev[W + i - S] for i < S),
 // in(const float *) / in(const int16_t *) (W samples to doubles with the library's scaling) and
 // out(float *, V) / out(int16_t *, V) (W doubles to samples with the library's conversion).
+// Optional: the lane-mask operations of guessed_steps (has_keep_masks) and gather/scatter for
+// the band records (has_gather).
 #ifndef QXEQ_WAVEFRONT_H
 #define QXEQ_WAVEFRONT_H
 
@@ -46,8 +49,9 @@
 namespace qxeq {
 namespace {
 
-// Whether I has lane masks to flush with: keep (lane bits the flush leaves unchanged) and
-// shift_keep<S>(bits, cur, prev) (shift<S>, lanes outside bits +0.0).
+// Whether I has lane masks to flush with: keep (lane bits the flush leaves unchanged),
+// shift_keep<S>(bits, cur, prev) (shift<S>, lanes outside bits +0.0) and as_expected(kept, y)
+// (lane bits: in kept, 1e-20 <= |y| <= DBL_MAX; elsewhere |y| < 1e-20).
 template <class I, class = void> struct has_keep_masks {
     static constexpr bool value = false;
 };
@@ -88,7 +92,7 @@ template <class I, int C, class S, int D> struct wavefront {
     static constexpr int P = D == 2 ? R : 1;  // with D = 1, y1 is the last result
     V p1[P], p2[P];               // every lane's result of the last and the one before
     uint64_t pending[D] = {};     // by step parity: lanes that clear then, a non-finite input moving down
-    bool on_mask = false;         // steady steps flush by mask for now (flush_by_branch only)
+    bool on_mask = false;         // steady steps flush by mask for now (flush_by_branch without lane masks)
 
     // Where lane f's value sits in g_bq, in doubles from the start of the member's array: band
     // f / C's record, plus channel f % C for the histories.
