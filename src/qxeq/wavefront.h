@@ -5,9 +5,9 @@
 // Lanes: one per (band, channel) pair, band-major: lane f is band f / C, channel f % C, so a
 // block of C channels needs 8 * C lanes, exactly 8 * C / W vectors of W doubles. At step n the
 // lanes of band k work on frame n - D * k: band 0 takes frame n from the input, band k > 0 takes
-// what band k - 1 produced D steps earlier (p1/p2, or y1 when D = 1), moved up by C lanes. Each lane
-// performs the per-sample arithmetic of process_one in the same order, so every bit stays the
-// same, but the eight bands of a frame no longer wait for each other. The first and last 7 * D
+// what band k - 1 produced D steps earlier (p1/p2, or y1 when D = 1), moved up by C lanes. Each
+// lane performs the per-sample arithmetic of process_one in the same order, so every bit stays
+// the same, but the eight bands of a frame no longer wait for each other. The first and last 7 * D
 // steps of a block run with lane masks, so that a band only ever moves its histories for frames
 // of this block.
 //
@@ -92,7 +92,7 @@ template <class I, int C, class S, int D> struct wavefront {
     static constexpr int P = D == 2 ? R : 1;  // with D = 1, y1 is the last result
     V p1[P], p2[P];               // every lane's result of the last and the one before
     uint64_t pending[D] = {};     // by step parity: lanes that clear then, a non-finite input moving down
-    bool on_mask = false;         // steady steps flush by mask for now (flush_by_branch without lane masks)
+    bool on_mask = false;         // steady steps flush by mask for now (flush by branch only)
 
     // Where lane f's value sits in g_bq, in doubles from the start of the member's array: band
     // f / C's record, plus channel f % C for the histories.
@@ -195,8 +195,9 @@ template <class I, int C, class S, int D> struct wavefront {
         }
     }
 
-    // Step n: in is frame n (null past the block's end; see load_frame), out receives frame n - 7 * D (null
-    // before that). valid has the bits of the lanes whose band works on a frame of this block.
+    // Step n: in is frame n (null past the block's end; see load_frame), out receives frame
+    // n - 7 * D (null before that). valid has the bits of the lanes whose band works on a frame
+    // of this block.
     // Returns whether the exact fix-up ran or, with watch, whether the flush changed a result.
     template <bool masked, bool flush_branch, bool watch = false>
     [[gnu::always_inline]] bool step(size_t n, const S *in, S *out, uint64_t valid) {
@@ -392,7 +393,8 @@ template <class I, int C, class S, int D> struct wavefront {
         if constexpr (keeps_off_chain) {
             guessed_steps(io, n, end);
         } else if constexpr (!flush_by_branch) {
-            for (; n < end; ++n) step<false, false>(n, io + n * stride, io + (n - k_fill) * stride, 0);
+            for (; n < end; ++n)
+                step<false, false>(n, io + n * stride, io + (n - k_fill) * stride, 0);
         } else {
             while (n < end) {
                 const size_t stop = end - n > k_stretch ? n + k_stretch : end;
@@ -400,11 +402,13 @@ template <class I, int C, class S, int D> struct wavefront {
                 if (!on_mask) {
 #pragma GCC unroll 2
                     for (; n < stop; ++n)
-                        fixes += step<false, true>(n, io + n * stride, io + (n - k_fill) * stride, 0);
+                        fixes += step<false, true>(n, io + n * stride,
+                                                   io + (n - k_fill) * stride, 0);
                 } else {
 #pragma GCC unroll 2
                     for (; n < stop; ++n)
-                        fixes += step<false, false, true>(n, io + n * stride, io + (n - k_fill) * stride, 0);
+                        fixes += step<false, false, true>(n, io + n * stride,
+                                                          io + (n - k_fill) * stride, 0);
                 }
                 on_mask = fixes >= k_many;
             }
@@ -420,7 +424,8 @@ template <class I, int C, class S, int D> struct wavefront {
         // same bytes on every step stalls the load until the store has landed).
         constexpr size_t k_pad = static_cast<size_t>(Q * W - C);
         S head[k_pad + Q * W] = {};
-        std::memcpy(head + k_pad, io, sizeof(S) * (frames * stride < Q * W ? frames * stride : Q * W));
+        const size_t head_samples = frames * stride < Q * W ? frames * stride : Q * W;
+        std::memcpy(head + k_pad, io, sizeof(S) * head_samples);
         size_t n = 0;
         while (n < steps) {
             if (n >= k_fill && n < frames) {
@@ -430,9 +435,10 @@ template <class I, int C, class S, int D> struct wavefront {
                 continue;
             }
             const S *in = nullptr;
-            if (n < frames) in = (n + 1) * stride < Q * W ? head + k_pad + n * stride : io + n * stride;
-            w.template step<true, flush_by_branch>(n, in, n >= k_fill ? io + (n - k_fill) * stride : nullptr,
-                                                   valid_lanes(n, frames));
+            if (n < frames)
+                in = (n + 1) * stride < Q * W ? head + k_pad + n * stride : io + n * stride;
+            S *out = n >= k_fill ? io + (n - k_fill) * stride : nullptr;
+            w.template step<true, flush_by_branch>(n, in, out, valid_lanes(n, frames));
             ++n;
         }
         w.save(g_bq);
