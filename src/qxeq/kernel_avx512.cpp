@@ -77,13 +77,6 @@ struct isa_avx512 {
         return _mm512_castsi512_pd(
             _mm512_maskz_alignr_epi64(k_all8, _mm512_castpd_si512(cur), _mm512_castpd_si512(prev), 8 - S));
     }
-    static constexpr bool gathers = true;
-    static V gather(const double *base, const int64_t *index) {
-        return _mm512_mask_i64gather_pd(_mm512_setzero_pd(), k_all8, _mm512_load_si512(index), base, 8);
-    }
-    static void scatter(double *base, const int64_t *index, V v) {
-        _mm512_i64scatter_pd(base, _mm512_load_si512(index), v, 8);
-    }
     static V in(const float *p) { return _mm512_maskz_cvtps_pd(k_all8, _mm256_loadu_ps(p)); }
     static V in(const int16_t *p) {
         const __m256i i = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));

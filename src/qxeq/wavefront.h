@@ -35,8 +35,7 @@
 // select (bits ? a : b), shift<S>(cur, prev) (lane i: cur[i - S], or prev[W + i - S] for i < S),
 // in(const float *) / in(const int16_t *) (W samples to doubles with the library's scaling) and
 // out(float *, V) / out(int16_t *, V) (W doubles to samples with the library's conversion).
-// Optional: the lane-mask operations of guessed_steps (has_keep_masks) and gather/scatter for
-// the band records (has_gather).
+// Optional: the lane-mask operations of guessed_steps (has_keep_masks).
 #ifndef QXEQ_WAVEFRONT_H
 #define QXEQ_WAVEFRONT_H
 
@@ -57,15 +56,6 @@ template <class I, class = void> struct has_keep_masks {
 };
 template <class I> struct has_keep_masks<I, decltype(void(I::keep_masks))> {
     static constexpr bool value = I::keep_masks;
-};
-
-// Whether I loads and stores lanes at scattered places: gather(base, index) and
-// scatter(base, index, v), index W element offsets from base.
-template <class I, class = void> struct has_gather {
-    static constexpr bool value = false;
-};
-template <class I> struct has_gather<I, decltype(void(I::gathers))> {
-    static constexpr bool value = I::gathers;
 };
 
 template <class I, int C, class S, int D> struct wavefront {
@@ -94,86 +84,34 @@ template <class I, int C, class S, int D> struct wavefront {
     uint64_t pending[D] = {};     // by step parity: lanes that clear then, a non-finite input moving down
     bool on_mask = false;         // steady steps flush by mask for now (flush by branch only)
 
-    // Where lane f's value sits in g_bq, in doubles from the start of the member's array: band
-    // f / C's record, plus channel f % C for the histories.
-    static constexpr size_t k_record = sizeof(band_record) / sizeof(double);
-    static_assert(sizeof(band_record) % sizeof(double) == 0, "records are arrays of doubles");
-    struct lane_index {
-        alignas(64) int64_t coeff[L], hist[L];
-    };
-    static constexpr lane_index make_lane_index() {
-        lane_index t{};
-        for (int f = 0; f < L; ++f) {
-            t.coeff[f] = static_cast<int64_t>(f / C) * static_cast<int64_t>(k_record);
-            t.hist[f] = t.coeff[f] + f % C;
-        }
-        return t;
-    }
-    static constexpr lane_index k_index = make_lane_index();
-
-    // A member of the records, as doubles (band_record is standard layout).
-    static const double *member(const band_record *bq, size_t offset) {
-        return reinterpret_cast<const double *>(reinterpret_cast<const char *>(bq) + offset);
-    }
-    static double *member(band_record *bq, size_t offset) {
-        return reinterpret_cast<double *>(reinterpret_cast<char *>(bq) + offset);
-    }
-
     [[gnu::always_inline]] explicit wavefront(const band_record *bq) {
-        if constexpr (has_gather<I>::value) {
-            // straight from the records: no staging copy, whose narrow stores and wide loads
-            // stall on each other
-            for (int j = 0; j < R; ++j) {
-                const int64_t *ci = k_index.coeff + j * W, *hi = k_index.hist + j * W;
-                b0[j] = I::gather(member(bq, offsetof(band_record, b0)), ci);
-                b1[j] = I::gather(member(bq, offsetof(band_record, b1)), ci);
-                b2[j] = I::gather(member(bq, offsetof(band_record, b2)), ci);
-                a1[j] = I::gather(member(bq, offsetof(band_record, a1)), ci);
-                a2[j] = I::gather(member(bq, offsetof(band_record, a2)), ci);
-                x1[j] = I::gather(member(bq, offsetof(band_record, x1)), hi);
-                x2[j] = I::gather(member(bq, offsetof(band_record, x2)), hi);
-                y1[j] = I::gather(member(bq, offsetof(band_record, y1)), hi);
-                y2[j] = I::gather(member(bq, offsetof(band_record, y2)), hi);
-            }
-        } else {
-            alignas(64) double t[9][L];
-            for (int f = 0; f < L; ++f) {
-                const band_record &b = bq[f / C];
-                const int c = f % C;
-                t[0][f] = b.b0, t[1][f] = b.b1, t[2][f] = b.b2, t[3][f] = b.a1, t[4][f] = b.a2;
-                t[5][f] = b.x1[c], t[6][f] = b.x2[c], t[7][f] = b.y1[c], t[8][f] = b.y2[c];
-            }
-            for (int j = 0; j < R; ++j) {
-                b0[j] = I::loadu(t[0] + j * W), b1[j] = I::loadu(t[1] + j * W);
-                b2[j] = I::loadu(t[2] + j * W), a1[j] = I::loadu(t[3] + j * W);
-                a2[j] = I::loadu(t[4] + j * W), x1[j] = I::loadu(t[5] + j * W);
-                x2[j] = I::loadu(t[6] + j * W), y1[j] = I::loadu(t[7] + j * W);
-                y2[j] = I::loadu(t[8] + j * W);
-            }
+        alignas(64) double t[9][L];
+        for (int f = 0; f < L; ++f) {
+            const band_record &b = bq[f / C];
+            const int c = f % C;
+            t[0][f] = b.b0, t[1][f] = b.b1, t[2][f] = b.b2, t[3][f] = b.a1, t[4][f] = b.a2;
+            t[5][f] = b.x1[c], t[6][f] = b.x2[c], t[7][f] = b.y1[c], t[8][f] = b.y2[c];
+        }
+        for (int j = 0; j < R; ++j) {
+            b0[j] = I::loadu(t[0] + j * W), b1[j] = I::loadu(t[1] + j * W);
+            b2[j] = I::loadu(t[2] + j * W), a1[j] = I::loadu(t[3] + j * W);
+            a2[j] = I::loadu(t[4] + j * W), x1[j] = I::loadu(t[5] + j * W);
+            x2[j] = I::loadu(t[6] + j * W), y1[j] = I::loadu(t[7] + j * W);
+            y2[j] = I::loadu(t[8] + j * W);
         }
         for (int j = 0; j < P; ++j) p1[j] = I::zero(), p2[j] = I::zero();  // read only by lanes whose input is from this block
     }
 
     [[gnu::always_inline]] void save(band_record *bq) const {
-        if constexpr (has_gather<I>::value) {
-            for (int j = 0; j < R; ++j) {
-                const int64_t *hi = k_index.hist + j * W;
-                I::scatter(member(bq, offsetof(band_record, x1)), hi, x1[j]);
-                I::scatter(member(bq, offsetof(band_record, x2)), hi, x2[j]);
-                I::scatter(member(bq, offsetof(band_record, y1)), hi, y1[j]);
-                I::scatter(member(bq, offsetof(band_record, y2)), hi, y2[j]);
-            }
-        } else {
-            alignas(64) double t[4][L];
-            for (int j = 0; j < R; ++j) {
-                I::storeu(t[0] + j * W, x1[j]), I::storeu(t[1] + j * W, x2[j]);
-                I::storeu(t[2] + j * W, y1[j]), I::storeu(t[3] + j * W, y2[j]);
-            }
-            for (int f = 0; f < L; ++f) {
-                band_record &b = bq[f / C];
-                const int c = f % C;
-                b.x1[c] = t[0][f], b.x2[c] = t[1][f], b.y1[c] = t[2][f], b.y2[c] = t[3][f];
-            }
+        alignas(64) double t[4][L];
+        for (int j = 0; j < R; ++j) {
+            I::storeu(t[0] + j * W, x1[j]), I::storeu(t[1] + j * W, x2[j]);
+            I::storeu(t[2] + j * W, y1[j]), I::storeu(t[3] + j * W, y2[j]);
+        }
+        for (int f = 0; f < L; ++f) {
+            band_record &b = bq[f / C];
+            const int c = f % C;
+            b.x1[c] = t[0][f], b.x2[c] = t[1][f], b.y1[c] = t[2][f], b.y2[c] = t[3][f];
         }
     }
 
