@@ -248,73 +248,82 @@ void fill(fuzz_input &in, std::vector<Sample> &s, Make make) {
     }
 }
 
-void process_f32(fuzz_input &in) {
+int32_t library_process(float *s, int32_t frames, int32_t channels) {
+    return qxeq_process_f32(s, frames, channels);
+}
+int32_t library_process(int16_t *s, int32_t frames, int32_t channels) {
+    return qxeq_process_s16(s, frames, channels);
+}
+void oracle_process(float *s, int32_t frames, int32_t channels) {
+    g_oracle.process_f32(s, frames, channels);
+}
+void oracle_process(int16_t *s, int32_t frames, int32_t channels) {
+    g_oracle.process_s16(s, frames, channels);
+}
+
+// What every processed sample must be beyond matching the oracle: float output is never NaN,
+// and a non-finite input comes out as +0.0; 16-bit output never reaches -32768.
+void check_outputs(const std::vector<float> &block, const std::vector<float> &input) {
+    for (size_t i = 0; i < block.size(); ++i) {
+        QX_CHECK(!std::isnan(block[i]));
+        if (!std::isfinite(input[i]))
+            QX_CHECK(block[i] == 0.0f && !std::signbit(block[i]));
+    }
+}
+void check_outputs(const std::vector<int16_t> &block, const std::vector<int16_t> &) {
+    for (int16_t v : block)
+        QX_CHECK(v >= -32767 && v <= 32767);
+}
+
+// Blocks compare as bytes: float NaN and signed zeros must match bit for bit too.
+template <typename Sample>
+bool same_bits(const std::vector<Sample> &a, const std::vector<Sample> &b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Sample)) == 0;
+}
+
+// One block through the library and the oracle: an invalid shape leaves the samples and the
+// state alone, a bypassed or empty one changes nothing, anything else matches the oracle.
+template <typename Sample, typename Make> void process(fuzz_input &in, Make make) {
     const block_shape shape = read_shape(in);
-    std::vector<float> block(shape.samples);
-    fill(in, block,
-         [](fuzz_input &r, bool raw, double v) { return raw ? r.f32() : static_cast<float>(v); });
-    const std::vector<float> input = block;
+    std::vector<Sample> block(shape.samples);
+    fill(in, block, make);
+    const std::vector<Sample> input = block;
     const bool bypassed = qxeq_is_bypassed();
     const bool runs = shape.valid && !bypassed && shape.frames > 0;
     if (runs)
         g_oracle.load_coefficients();
     const int32_t status =
-        qxeq_process_f32(shape.null_samples ? nullptr : block.data(), shape.frames, shape.channels);
+        library_process(shape.null_samples ? nullptr : block.data(), shape.frames, shape.channels);
     if (!shape.valid) {
         expect_error(status, QX_ERR_INVALID_ARG, "ERR_INVALID_ARG");
-        QX_CHECK(std::memcmp(block.data(), input.data(), block.size() * sizeof(float)) == 0);
+        QX_CHECK(same_bits(block, input));
         check_state(false);
         return;
     }
     QX_CHECK(status == QX_OK);
     QX_CHECK(std::strcmp(qxeq_last_error(), "OK") == 0);
     if (!runs) {
-        QX_CHECK(std::memcmp(block.data(), input.data(), block.size() * sizeof(float)) == 0);
+        QX_CHECK(same_bits(block, input));
         check_state(false);
         return;
     }
-    std::vector<float> expected = input;
-    g_oracle.process_f32(expected.data(), shape.frames, shape.channels);
-    QX_CHECK(std::memcmp(block.data(), expected.data(), block.size() * sizeof(float)) == 0);
-    for (size_t i = 0; i < block.size(); ++i) {
-        QX_CHECK(!std::isnan(block[i]));
-        if (!std::isfinite(input[i]))
-            QX_CHECK(block[i] == 0.0f && !std::signbit(block[i]));
-    }
+    std::vector<Sample> expected = input;
+    oracle_process(expected.data(), shape.frames, shape.channels);
+    QX_CHECK(same_bits(block, expected));
+    check_outputs(block, input);
     check_state(true);
 }
 
+void process_f32(fuzz_input &in) {
+    process<float>(in, [](fuzz_input &r, bool raw, double v) {
+        return raw ? r.f32() : static_cast<float>(v);
+    });
+}
+
 void process_s16(fuzz_input &in) {
-    const block_shape shape = read_shape(in);
-    std::vector<int16_t> block(shape.samples);
-    fill(in, block, [](fuzz_input &r, bool raw, double v) {
+    process<int16_t>(in, [](fuzz_input &r, bool raw, double v) {
         return raw ? static_cast<int16_t>(r.u16()) : static_cast<int16_t>(std::lrint(v * 32767.0));
     });
-    const std::vector<int16_t> input = block;
-    const bool bypassed = qxeq_is_bypassed();
-    const bool runs = shape.valid && !bypassed && shape.frames > 0;
-    if (runs)
-        g_oracle.load_coefficients();
-    const int32_t status =
-        qxeq_process_s16(shape.null_samples ? nullptr : block.data(), shape.frames, shape.channels);
-    if (!shape.valid) {
-        expect_error(status, QX_ERR_INVALID_ARG, "ERR_INVALID_ARG");
-        QX_CHECK(block == input);
-        check_state(false);
-        return;
-    }
-    QX_CHECK(status == QX_OK);
-    if (!runs) {
-        QX_CHECK(block == input);
-        check_state(false);
-        return;
-    }
-    std::vector<int16_t> expected = input;
-    g_oracle.process_s16(expected.data(), shape.frames, shape.channels);
-    QX_CHECK(block == expected);
-    for (int16_t v : block)
-        QX_CHECK(v >= -32767 && v <= 32767);
-    check_state(true);
 }
 
 } // namespace
