@@ -89,7 +89,9 @@ QX_API int32_t qxeq_is_bypassed(void);
 QX_API int32_t qxeq_sample_rate(void);
 
 /** Set the sample rate. A new rate clears the filter histories; the current rate again
- * changes nothing.
+ * changes nothing. A band is active only below half the rate (2 * centre < hz): at lower rates
+ * the bands at or above half the rate are switched off and pass audio through (all eight are
+ * active from 19201 Hz; at 8000 Hz the six from 400 to 3700 Hz; none at 800 Hz or less).
  * @param hz rate in Hz, 1..384000.
  * @return QX_OK or QX_ERR_BAD_SAMPLE_RATE (nothing changed).
  * Last error: emptied on success, set on failure. */
@@ -106,7 +108,9 @@ QX_API const char *qxeq_last_error(void);
 /* MARK: coefficients and response */
 
 /** Raw (not normalised) biquad coefficients of one band for the current gain and rate,
- * computed afresh whether or not the equaliser is bypassed.
+ * computed afresh whether or not the equaliser is bypassed. A band switched off at this rate
+ * (2 * centre >= rate) reports exactly b0 = 1, b1 = 0, b2 = 0, a0 = 1, a1 = 0, a2 = 0: the
+ * coefficients processing uses.
  * @param band band index 0..7.
  * @param b0,b1,b2,a0,a1,a2 non-null pointers receiving the coefficients.
  * @return QX_OK, QX_ERR_NO_SUCH_BAND, or QX_ERR_INVALID_ARG (a null pointer; nothing written).
@@ -114,7 +118,8 @@ QX_API const char *qxeq_last_error(void);
 QX_API int32_t qxeq_coeffs(uint32_t band, double *b0, double *b1, double *b2, double *a0,
                            double *a1, double *a2);
 
-/** Combined magnitude response of the eight bands.
+/** Combined magnitude response of the eight bands: what processing does, so a band switched
+ * off at this rate (2 * centre >= rate) contributes exactly nothing.
  * @param hz frequency in Hz (above half the rate is evaluated like any other).
  * @return the response in dB; 0.0 while bypassed or for a negative, NaN or infinite hz;
  *         -200.0 where the magnitude vanishes.

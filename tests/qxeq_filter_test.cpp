@@ -67,6 +67,64 @@ TEST_F(Filter, CoefficientsFollowGainAndRateEvenWhileBypassed) {
     EXPECT_EQ(c0, 1 + std::sin(w0) / 1.6);
 }
 
+// Rates around and below twice the band centres: a band is active exactly while 2 * centre is
+// below the rate, and a band that is off reports the identity biquad.
+const int32_t k_low_rates[] = {1, 1000, 8000, 11025, 16000, 19199, 19200, 19201, 44100};
+
+TEST_F(Filter, BandsAtOrAboveHalfTheRateAreTheIdentity) {
+    for (int32_t rate : k_low_rates) {
+        SCOPED_TRACE(rate);
+        ASSERT_EQ(qxeq_set_sample_rate(rate), 0);
+        for (uint32_t band = 0; band < 8; ++band) {
+            ASSERT_EQ(qxeq_set_gain(band, 24.0), 0);
+            double b0, b1, b2, a0, a1, a2;
+            ASSERT_EQ(qxeq_coeffs(band, &b0, &b1, &b2, &a0, &a1, &a2), 0);
+            const bool active = 2.0 * qxeq_band_center_hz(band) < static_cast<double>(rate);
+            if (active) {
+                EXPECT_GT(b0, a0) << band;  // a boost
+                EXPECT_NE(b1, 0.0) << band;
+            } else {
+                const double got[] = {b0, b1, b2, a0, a1, a2};
+                const double identity[] = {1, 0, 0, 1, 0, 0};
+                for (int i = 0; i < 6; ++i) EXPECT_EQ(got[i], identity[i]) << band << " " << i;
+            }
+        }
+    }
+    // the boundary is exact: the 9600 Hz band is off at 19200 Hz and on at 19201 Hz
+    ASSERT_EQ(qxeq_set_sample_rate(19200), 0);
+    double b0, b1, b2, a0, a1, a2;
+    ASSERT_EQ(qxeq_coeffs(7, &b0, &b1, &b2, &a0, &a1, &a2), 0);
+    EXPECT_EQ(b1, 0.0);
+    ASSERT_EQ(qxeq_set_sample_rate(19201), 0);
+    ASSERT_EQ(qxeq_coeffs(7, &b0, &b1, &b2, &a0, &a1, &a2), 0);
+    EXPECT_NE(b1, 0.0);  // -2 cos w0, close to +2 just above the boundary
+}
+
+TEST_F(Filter, BandsThatAreOffLeaveTheResponseExactlyAlone) {
+    for (int32_t rate : k_low_rates) {
+        SCOPED_TRACE(rate);
+        ASSERT_EQ(qxeq_set_sample_rate(rate), 0);
+        for (uint32_t raised = 0; raised < 8; ++raised) {
+            if (2.0 * qxeq_band_center_hz(raised) < static_cast<double>(rate)) continue;
+            ASSERT_EQ(qxeq_set_preset("PS_none"), 0);
+            ASSERT_EQ(qxeq_set_gain(raised, 24.0), 0);
+            for (double hz : {0.0, 1.0, 100.0, 400.0, 0.5 * rate, 3000.0, 9600.0, 20000.0})
+                EXPECT_EQ(qxeq_response_db(hz), 0.0) << raised << " at " << hz;
+        }
+        // with every band raised, the response is the active bands' alone
+        ASSERT_EQ(qxeq_set_preset("PS_none"), 0);
+        for (uint32_t band = 0; band < 8; ++band) ASSERT_EQ(qxeq_set_gain(band, 24.0), 0);
+        const double all = qxeq_response_db(300.0);
+        for (uint32_t band = 0; band < 8; ++band)
+            if (2.0 * qxeq_band_center_hz(band) >= static_cast<double>(rate))
+                ASSERT_EQ(qxeq_set_gain(band, 0.0), 0);
+        EXPECT_EQ(qxeq_response_db(300.0), all);
+    }
+    // 1 Hz: no band exists, so nothing can be louder than 0 dB
+    ASSERT_EQ(qxeq_set_sample_rate(1), 0);
+    EXPECT_EQ(qxeq_response_db(0.25), 0.0);
+}
+
 TEST_F(Filter, CoefficientErrors) {
     double v[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(qxeq_coeffs(8, v, v + 1, v + 2, v + 3, v + 4, v + 5), 2);

@@ -3,10 +3,12 @@
 #include "defaults.h"
 #include "oracle.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -147,6 +149,52 @@ TEST_F(Process, ResultsBeyondFloatRangeBecomeInfinityOrFullScale) {
     ASSERT_EQ(qxeq_process_s16(pcm, 1, 2), 0);
     EXPECT_EQ(pcm[0], 32767);
     EXPECT_EQ(pcm[1], -32767);
+}
+
+// Telephone and other low rates: the bands at or above half the rate are off, so a -20 dBFS
+// sine comes back finite and no louder than the active bands' boosts allow, in float and 16-bit.
+TEST_F(Process, LowRateAudioStaysFiniteAndWithinTheActiveGains) {
+    const char *const presets[] = {"PS_rock", "PS_dance", "PS_loudness", "PS_treble_boost"};
+    for (int32_t rate : {1, 1000, 8000, 11025, 16000, 19199, 19200, 19201}) {
+        for (const char *preset : presets) {
+            SCOPED_TRACE(std::to_string(rate) + " " + preset);
+            ASSERT_EQ(qxeq_set_sample_rate(rate), 0);
+            ASSERT_EQ(qxeq_set_preset(preset), 0);
+            ASSERT_EQ(qxeq_set_gain(7, 24.0), 0);  // the top band, off below 19201 Hz
+            double boost_db = 0.0;
+            for (uint32_t band = 0; band < 8; ++band)
+                if (2.0 * qxeq_band_center_hz(band) < rate)
+                    boost_db += std::max(0.0, qxeq_get_gain(band));
+            // twice the steady-state bound leaves room for the onset transient
+            const double bound = 0.1 * std::pow(10.0, boost_db / 20.0) * 2.0;
+            std::vector<float> s(4000);
+            std::vector<int16_t> pcm(s.size());
+            for (size_t i = 0; i < s.size(); ++i) {
+                s[i] = static_cast<float>(0.1 * std::sin(2 * M_PI * 0.123 * static_cast<double>(i)));
+                pcm[i] = static_cast<int16_t>(std::lrint(32767.0 * s[i]));
+            }
+            ASSERT_EQ(qxeq_process_f32(s.data(), 4000, 1), 0);
+            qxeq_reset_state();
+            ASSERT_EQ(qxeq_process_s16(pcm.data(), 4000, 1), 0);
+            for (size_t i = 0; i < s.size(); ++i) {
+                ASSERT_TRUE(std::isfinite(s[i])) << i;
+                ASSERT_LE(std::fabs(s[i]), bound) << i;
+                ASSERT_LE(std::abs(pcm[i]), 32767.0 * bound) << i;
+            }
+        }
+    }
+}
+
+// At 800 Hz and below no band exists: every sample passes through unchanged.
+TEST_F(Process, NoActiveBandPassesAudioThrough) {
+    ASSERT_EQ(qxeq_set_preset("PS_dance"), 0);
+    for (int32_t rate : {1, 44, 800}) {
+        ASSERT_EQ(qxeq_set_sample_rate(rate), 0);
+        auto s = sine(300, 2, 1000.0, 0.7);
+        const auto before = s;
+        ASSERT_EQ(qxeq_process_f32(s.data(), 300, 2), 0);
+        EXPECT_TRUE(same_bits(s, before)) << rate;
+    }
 }
 
 TEST_F(Process, HistoriesSurviveAGainChangeAndResetOnPresetOrNewRate) {

@@ -1,5 +1,8 @@
 // Peaking-filter design and the combined response. Coefficients are the standard peaking
-// biquad, computed in double precision in a fixed order so that results are reproducible.
+// biquad, computed in double precision in a fixed order so that results are reproducible. A band
+// whose centre lies at or above half the sample rate has no peaking filter at that rate (w0 >= pi
+// gives alpha <= 0 and poles outside the unit circle): it is switched off, its coefficients the
+// identity, so low-rate audio passes through the bands that exist and never blows up.
 #include "qxeq.h"
 
 #include "qxeq_state.h"
@@ -12,7 +15,12 @@ namespace {
 constexpr double k_two_pi = 6.283185307179586;  // 2 * pi, exact in double
 }
 
+bool band_active(int32_t band, int32_t fs) {
+    return 2.0 * k_centers[static_cast<size_t>(band)] < static_cast<double>(fs);
+}
+
 raw_coeffs band_coeffs(int32_t band) {
+    if (!band_active(band, g_fs)) return raw_coeffs{1, 0, 0, 1, 0, 0};
     const double A = std::pow(10.0, g_gain[band] / 40.0);
     const double w0 = (k_centers[static_cast<size_t>(band)] * k_two_pi) / static_cast<double>(g_fs);
     const double s = std::sin(w0);

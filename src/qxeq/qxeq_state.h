@@ -35,7 +35,8 @@ extern int32_t g_dirty;
 extern band_record g_bq[k_bands];
 extern qx::last_error g_err;
 
-raw_coeffs band_coeffs(int32_t band);  // from the current gain and rate
+bool band_active(int32_t band, int32_t fs);  // centre below half the rate: 2 * centre < fs
+raw_coeffs band_coeffs(int32_t band);        // from the current gain and rate; identity when off
 void rebuild_filters();                // refresh g_bq's coefficients, lower g_dirty
 
 } // namespace qxeq
