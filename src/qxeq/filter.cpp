@@ -19,14 +19,43 @@ bool band_active(int32_t band, int32_t fs) {
     return 2.0 * k_centers[static_cast<size_t>(band)] < static_cast<double>(fs);
 }
 
-raw_coeffs band_coeffs(int32_t band) {
-    if (!band_active(band, g_fs)) return raw_coeffs{1, 0, 0, 1, 0, 0};
-    const double A = std::pow(10.0, g_gain[band] / 40.0);
-    const double w0 = (k_centers[static_cast<size_t>(band)] * k_two_pi) / static_cast<double>(g_fs);
+raw_coeffs design_band(int32_t band, double gain_db, int32_t fs) {
+    if (!band_active(band, fs)) return raw_coeffs{1, 0, 0, 1, 0, 0};
+    const double A = std::pow(10.0, gain_db / 40.0);
+    const double w0 = (k_centers[static_cast<size_t>(band)] * k_two_pi) / static_cast<double>(fs);
     const double s = std::sin(w0);
     const double c = std::cos(w0);
     const double alpha = s / 1.6;  // s / (2 * Q): kept as a division, the last bit depends on it
     return raw_coeffs{1 + alpha * A, -2 * c, 1 - alpha * A, 1 + alpha / A, -2 * c, 1 - alpha / A};
+}
+
+raw_coeffs band_coeffs(int32_t band) { return design_band(band, g_gain[band], g_fs); }
+
+double combined_response_db(const double *gain_db, int32_t fs, double hz) {
+    const double w = (hz * k_two_pi) / static_cast<double>(fs);
+    const double cw = std::cos(w);
+    const double sw = std::sin(w);
+    const double c2 = cw * cw - sw * sw;  // cos 2w
+    const double s2 = 2 * sw * cw;        // sin 2w
+    double hr = 1.0;
+    double hi = 0.0;
+    for (int32_t band = 0; band < k_bands; ++band) {
+        const raw_coeffs r = design_band(band, gain_db[band], fs);
+        const double dr = (r.a0 + r.a1 * cw) + r.a2 * c2;
+        const double di = -r.a2 * s2 - r.a1 * sw;
+        const double d2 = dr * dr + di * di;
+        if (d2 < 1e-300) continue;
+        const double nr = (r.b0 + r.b1 * cw) + r.b2 * c2;
+        const double ni = -r.b2 * s2 - r.b1 * sw;
+        const double qr = (nr * dr + ni * di) / d2;
+        const double qi = (ni * dr - nr * di) / d2;
+        const double next_r = qr * hr - qi * hi;
+        hi = qi * hr + qr * hi;
+        hr = next_r;
+    }
+    const double m = hr * hr + hi * hi;
+    if (m < 1e-300) return -200.0;
+    return 10 * std::log10(m);
 }
 
 void rebuild_filters() {
@@ -66,28 +95,5 @@ int32_t qxeq_coeffs(uint32_t band, double *b0, double *b1, double *b2, double *a
 double qxeq_response_db(double hz) {
     if (!std::isfinite(hz) || hz < 0) return 0.0;
     if (g_bypass) return 0.0;
-    const double w = (hz * k_two_pi) / static_cast<double>(g_fs);
-    const double cw = std::cos(w);
-    const double sw = std::sin(w);
-    const double c2 = cw * cw - sw * sw;  // cos 2w
-    const double s2 = 2 * sw * cw;        // sin 2w
-    double hr = 1.0;
-    double hi = 0.0;
-    for (int32_t band = 0; band < k_bands; ++band) {
-        const raw_coeffs r = band_coeffs(band);
-        const double dr = (r.a0 + r.a1 * cw) + r.a2 * c2;
-        const double di = -r.a2 * s2 - r.a1 * sw;
-        const double d2 = dr * dr + di * di;
-        if (d2 < 1e-300) continue;
-        const double nr = (r.b0 + r.b1 * cw) + r.b2 * c2;
-        const double ni = -r.b2 * s2 - r.b1 * sw;
-        const double qr = (nr * dr + ni * di) / d2;
-        const double qi = (ni * dr - nr * di) / d2;
-        const double next_r = qr * hr - qi * hi;
-        hi = qi * hr + qr * hi;
-        hr = next_r;
-    }
-    const double m = hr * hr + hi * hi;
-    if (m < 1e-300) return -200.0;
-    return 10 * std::log10(m);
+    return combined_response_db(g_gain, g_fs, hz);
 }

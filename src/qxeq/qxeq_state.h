@@ -35,8 +35,14 @@ extern int32_t g_dirty;
 extern band_record g_bq[k_bands];
 extern qx::last_error g_err;
 
-bool band_active(int32_t band, int32_t fs);  // centre below half the rate: 2 * centre < fs
-raw_coeffs band_coeffs(int32_t band);        // from the current gain and rate; identity when off
+// Whether a band exists at rate fs: its centre lies below half the rate (2 * centre < fs).
+bool band_active(int32_t band, int32_t fs);
+// The raw peaking biquad of one band for a gain and a rate; the identity when the band is off.
+raw_coeffs design_band(int32_t band, double gain_db, int32_t fs);
+raw_coeffs band_coeffs(int32_t band);  // design_band with the current gain and rate
+// The combined response in dB of the eight bands with these gains at rate fs, evaluated at a
+// finite hz >= 0, exactly as qxeq_response_db reports it (-200.0 where the magnitude vanishes).
+double combined_response_db(const double *gain_db, int32_t fs, double hz);
 void rebuild_filters();                // refresh g_bq's coefficients, lower g_dirty
 
 } // namespace qxeq
