@@ -1,9 +1,10 @@
-/* playback-profile: status codes, export macro and the shared warning log.
+/* playback-profile: version, status codes, export macro and the shared warning log.
  *
  * The warning log is process-wide: 64 entries of at most 191 bytes each, kept in the order they
  * were added. The equaliser adds one when it clamps a gain; the profile store adds one for each
- * field it rejects. Nothing inside the library empties the log; only the host does. Calls must
- * not overlap: the library takes no locks.
+ * field it rejects. Nothing inside the library empties the log; only the host does. Its calls
+ * are safe from any thread (one short lock, never taken by audio processing); a text read with
+ * qx_warning may be overwritten once another thread clears and refills the log.
  */
 #ifndef QX_COMMON_H
 #define QX_COMMON_H
@@ -15,6 +16,11 @@
 #else
 #define QX_API
 #endif
+
+/* The library's version; the build takes its project version from these lines. */
+#define QX_VERSION_MAJOR 0
+#define QX_VERSION_MINOR 2
+#define QX_VERSION_PATCH 0
 
 #ifdef __cplusplus
 extern "C" {
@@ -33,6 +39,18 @@ typedef enum qx_status {
     QX_ERR_INVALID_ARG = 7,     /* "ERR_INVALID_ARG" */
     QX_ERR_OOM = 8              /* "ERR_OOM" */
 } qx_status;
+
+/** @param status a status code (a function that returns a profile id returns its negation).
+ * @return the text a last error reads for that code: "OK" for QX_OK, "ERR_NO_SUCH_PRESET" ...
+ *         "ERR_OOM", "ERR_FIELD_INVALID" for QX_ERR_FIELD_INVALID (whose last error adds ':'
+ *         and the field name), and "ERR_UNKNOWN_STATUS" for any other value. Constant text.
+ * Never touches either module's last error; safe from any thread. */
+QX_API const char *qx_status_text(int32_t status);
+
+/** @return the library's version as text, "MAJOR.MINOR.PATCH" (the QX_VERSION_* of the build
+ *         that made the library, which may differ from the header a host compiled against).
+ * Constant text; safe from any thread. */
+QX_API const char *qx_version(void);
 
 /** Append a warning to the log.
  * @param text NUL-terminated text, copied verbatim ('%' has no meaning); cut to 191 bytes, never

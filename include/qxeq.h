@@ -1,15 +1,29 @@
 /* playback-profile: the eight-band graphic equaliser.
  *
- * One process-wide equaliser: eight second-order peaking filters at 400, 620, 960, 1500, 2400,
- * 3700, 6200 and 9600 Hz, Q 0.8, gains within -24..+24 dB, sixteen named presets, sample rate
- * 1..384000 Hz. At load it is bypassed under "PS_none" at 44100 Hz with every gain at 0 dB.
- * Blocks of interleaved 32-bit float or signed 16-bit PCM (1..8 channels) are equalised in
- * place; both formats share one filter state per channel. Calls must not overlap: the library
- * takes no locks, so a host that processes on one thread and changes gains on another
- * serialises the two itself.
+ * Eight second-order peaking filters at 400, 620, 960, 1500, 2400, 3700, 6200 and 9600 Hz, Q 0.8,
+ * gains within -24..+24 dB, sixteen named presets, sample rate 1..384000 Hz. Blocks of 32-bit
+ * float or signed 16-bit PCM (1..8 channels) are equalised in place; both formats share one
+ * filter state per channel.
  *
- * Last error: each function says whether it empties the equaliser's last-error text on
- * success, sets it only on failure, or never touches it. The profile store's text is separate.
+ * Instances: qxeq_eq_new() makes an equaliser of its own (its settings, filter state and
+ * last-error text), so a host can equalise any number of streams independently. The flat
+ * functions without an instance argument act on one default instance that exists from load;
+ * nothing an instance does changes the default instance, and the reverse. Each instance starts
+ * as the default one does: bypassed under "PS_none" at 44100 Hz with every gain at 0 dB.
+ *
+ * Threads: different instances may be used from different threads at the same time; the
+ * library takes no lock on the processing path, and what instances share (the kernel choice,
+ * the constant tables, the warning log a clamped gain writes to) is safe under that use. Calls
+ * on one instance (the default one included) must not overlap: a host that processes on one
+ * thread and changes gains on another serialises the two itself.
+ *
+ * Real time: the three process calls never allocate, free, lock or make a system call, also
+ * on the first block after a change, when they rebuild the coefficients. Only qxeq_eq_new
+ * allocates; a gain outside -24..+24 dB takes the warning log's lock to log its clamp.
+ *
+ * Last error: each function says whether it empties its instance's last-error text on
+ * success, sets it only on failure, or never touches it. The flat functions use the default
+ * instance's text; the profile store's text is separate.
  */
 #ifndef QXEQ_H
 #define QXEQ_H
@@ -143,6 +157,104 @@ QX_API int32_t qxeq_process_f32(float *samples, int32_t frames, int32_t channels
  * and output by 32767, so results stay within -32767..32767. Arguments, results and last error
  * as for qxeq_process_f32. */
 QX_API int32_t qxeq_process_s16(int16_t *samples, int32_t frames, int32_t channels);
+
+/* MARK: instances */
+
+/** An equaliser of its own: settings, filter state and last-error text. Opaque. */
+typedef struct qxeq_eq qxeq_eq;
+
+/** Make a new equaliser in the load-time defaults: bypassed under "PS_none" at 44100 Hz, every
+ * gain 0 dB, filter state cleared, last error empty. The only call that allocates.
+ * @return the instance, to be released with qxeq_eq_free; null when memory runs out. */
+QX_API qxeq_eq *qxeq_eq_new(void);
+
+/** Release an instance made by qxeq_eq_new. Null is ignored. Never pass the same instance
+ * twice, nor use it afterwards. */
+QX_API void qxeq_eq_free(qxeq_eq *eq);
+
+/* Every function below takes the instance first and behaves exactly like its flat twin (same
+ * results, bits and texts), on that instance's settings, state and last error only. A null
+ * instance fails with QX_ERR_INVALID_ARG, or returns the neutral value given, and touches no
+ * instance's state or last error. */
+
+/** As qxeq_set_preset, on eq.
+ * @return QX_OK; QX_ERR_NO_SUCH_PRESET (last error "ERR_NO_SUCH_PRESET", or "ERR_INVALID_ARG"
+ *         for a null name) with nothing changed; QX_ERR_INVALID_ARG for a null eq.
+ * Last error: emptied on success, set on failure. */
+QX_API int32_t qxeq_eq_set_preset(qxeq_eq *eq, const char *name);
+
+/** @return the index 0..15 of the preset in force on eq ("PS_custom", 1, after any successful
+ *         gain change); -1 for a null eq. Last error: untouched. */
+QX_API int32_t qxeq_eq_preset(const qxeq_eq *eq);
+
+/** As qxeq_set_gain, on eq: selects "PS_custom", switches bypass off, keeps the filter state;
+ * a gain outside [-24, 24] is clamped and its warning goes to the shared warning log.
+ * @return QX_OK, QX_ERR_NO_SUCH_BAND, or QX_ERR_INVALID_ARG (NaN or infinity, or a null eq);
+ *         on failure nothing changes.
+ * Last error: emptied on success, set on failure. */
+QX_API int32_t qxeq_eq_set_gain(qxeq_eq *eq, uint32_t band, double gain_db);
+
+/** @param band band index 0..7.
+ * @return eq's gain of the band in dB; 0.0 with "ERR_NO_SUCH_BAND" for any other index; 0.0
+ *         for a null eq.
+ * Last error: set only on failure. */
+QX_API double qxeq_eq_get_gain(qxeq_eq *eq, uint32_t band);
+
+/** @return 1 while eq is bypassed (exactly while "PS_none" is selected), else 0; 0 for a null
+ *         eq. Last error: untouched. */
+QX_API int32_t qxeq_eq_is_bypassed(const qxeq_eq *eq);
+
+/** @return eq's sample rate in Hz; 0 for a null eq. Last error: untouched. */
+QX_API int32_t qxeq_eq_sample_rate(const qxeq_eq *eq);
+
+/** As qxeq_set_sample_rate, on eq: a new rate clears eq's filter state.
+ * @param hz rate in Hz, 1..384000; bands at or above half the rate are switched off.
+ * @return QX_OK, QX_ERR_BAD_SAMPLE_RATE (nothing changed), or QX_ERR_INVALID_ARG (null eq).
+ * Last error: emptied on success, set on failure. */
+QX_API int32_t qxeq_eq_set_sample_rate(qxeq_eq *eq, int32_t hz);
+
+/** Clear eq's filter state (every band and channel); settings stay. Null is ignored.
+ * Last error: untouched. */
+QX_API void qxeq_eq_reset_state(qxeq_eq *eq);
+
+/** @return eq's last-error text, or "OK" when it is empty; "ERR_INVALID_ARG" for a null eq.
+ *         Storage of the instance: valid until qxeq_eq_free; later calls on eq overwrite it. */
+QX_API const char *qxeq_eq_last_error(const qxeq_eq *eq);
+
+/** As qxeq_coeffs, for eq's gain and rate (a band switched off reports the identity).
+ * @return QX_OK, QX_ERR_NO_SUCH_BAND, or QX_ERR_INVALID_ARG (a null pointer or a null eq;
+ *         nothing written).
+ * Last error: emptied on success, set on failure. */
+QX_API int32_t qxeq_eq_coeffs(qxeq_eq *eq, uint32_t band, double *b0, double *b1, double *b2,
+                              double *a0, double *a1, double *a2);
+
+/** As qxeq_response_db, for eq's settings.
+ * @return the response in dB; 0.0 while bypassed, for a negative, NaN or infinite hz, or for a
+ *         null eq; -200.0 where the magnitude vanishes.
+ * Last error: untouched. */
+QX_API double qxeq_eq_response_db(const qxeq_eq *eq, double hz);
+
+/** As qxeq_process_f32, with eq's settings and filter state.
+ * @return QX_OK, or QX_ERR_INVALID_ARG (null eq, null samples, channels outside 1..8 or
+ *         frames < 0) with nothing changed.
+ * Last error: emptied on success, set on failure (a null eq has none). */
+QX_API int32_t qxeq_eq_process_f32(qxeq_eq *eq, float *samples, int32_t frames, int32_t channels);
+
+/** As qxeq_process_s16, with eq's settings and filter state. Arguments, results and last
+ * error as for qxeq_eq_process_f32. */
+QX_API int32_t qxeq_eq_process_s16(qxeq_eq *eq, int16_t *samples, int32_t frames,
+                                   int32_t channels);
+
+/** Equalise one float buffer per channel in place: bit for bit what qxeq_eq_process_f32 gives
+ * for the same samples interleaved, on the same filter state (channel c uses state c).
+ * @param channels      channel_count non-null pointers, each to frames floats.
+ * @param frames        number of frames, >= 0.
+ * @param channel_count 1..8.
+ * @return QX_OK, or QX_ERR_INVALID_ARG (null eq, null channels or a null buffer in it,
+ *         channel_count outside 1..8, frames < 0) with nothing changed.
+ * Last error: emptied on success, set on failure (a null eq has none). */
+QX_API int32_t qxeq_eq_process_planar_f32(qxeq_eq *eq, float *const *channels, int32_t frames,
+                                          int32_t channel_count);
 
 #ifdef __cplusplus
 }

@@ -22,11 +22,15 @@ class oracle_eq {
     long non_finite_inputs = 0;  // how often each rare case ran, so tests can show they were hit
     long band_overflows = 0;
 
-    // Normalised coefficients for the equaliser's current gains and rate.
-    void load_coefficients() {
+    // Normalised coefficients for the current gains and rate of eq, or of the default
+    // equaliser when eq is null.
+    void load_coefficients(qxeq_eq *eq = nullptr) {
         for (uint32_t k = 0; k < 8; ++k) {
             double b0, b1, b2, a0, a1, a2;
-            qxeq_coeffs(k, &b0, &b1, &b2, &a0, &a1, &a2);
+            if (eq != nullptr)
+                qxeq_eq_coeffs(eq, k, &b0, &b1, &b2, &a0, &a1, &a2);
+            else
+                qxeq_coeffs(k, &b0, &b1, &b2, &a0, &a1, &a2);
             band[k].b0 = b0 / a0;
             band[k].b1 = b1 / a0;
             band[k].b2 = b2 / a0;

@@ -1,6 +1,6 @@
 // Equaliser state a host cannot see: the stale-coefficient flag and the stored histories.
 #include "defaults.h"
-#include "qxeq_state.h"
+#include "equaliser.h"
 
 #include <vector>
 
@@ -8,29 +8,30 @@ namespace {
 
 using Internal = EqualiserTest;
 using namespace qxeq;
+band_record (&g_bq)[k_bands] = g_eq.bq;  // the default instance the flat calls act on
 
 TEST_F(Internal, RebuildOnlyWhenABlockIsProcessed) {
     ASSERT_EQ(qxeq_set_gain(2, 6.0), 0);
-    ASSERT_EQ(g_dirty, 1);
+    ASSERT_EQ(g_eq.dirty, 1);
     float s[2] = {0.1f, 0.2f};
     ASSERT_EQ(qxeq_process_f32(s, 0, 2), 0);  // no frames: nothing rebuilt
-    EXPECT_EQ(g_dirty, 1);
+    EXPECT_EQ(g_eq.dirty, 1);
     ASSERT_EQ(qxeq_process_f32(s, 1, 2), 0);
-    EXPECT_EQ(g_dirty, 0);
+    EXPECT_EQ(g_eq.dirty, 0);
     const double b0 = g_bq[2].b0;
     ASSERT_EQ(qxeq_set_gain(2, -6.0), 0);
     ASSERT_EQ(qxeq_set_gain(2, 6.0), 0);
-    EXPECT_EQ(g_dirty, 1);
+    EXPECT_EQ(g_eq.dirty, 1);
     ASSERT_EQ(qxeq_process_f32(s, 1, 2), 0);
     EXPECT_EQ(g_bq[2].b0, b0);
     ASSERT_EQ(qxeq_set_sample_rate(44100), 0);  // unchanged rate: still clean
-    EXPECT_EQ(g_dirty, 0);
+    EXPECT_EQ(g_eq.dirty, 0);
     ASSERT_EQ(qxeq_set_preset("PS_none"), 0);
     ASSERT_EQ(qxeq_set_gain(2, 6.0), 0);
     ASSERT_EQ(qxeq_set_preset("PS_none"), 0);
-    EXPECT_EQ(g_dirty, 1);
+    EXPECT_EQ(g_eq.dirty, 1);
     ASSERT_EQ(qxeq_process_f32(s, 1, 2), 0);  // bypassed: no rebuild
-    EXPECT_EQ(g_dirty, 1);
+    EXPECT_EQ(g_eq.dirty, 1);
 }
 
 TEST_F(Internal, StoredOutputsAreZeroOrAtLeastTheFlushBound) {

@@ -1,7 +1,10 @@
 // Which kernel processes the blocks. The choice follows the CPU's features and is made on the
 // first processed block (nothing runs at load); every kernel gives the same bits, so the choice
-// changes only the speed. No locks: like every equaliser call, blocks must not overlap.
+// changes only the speed. It is shared by every instance and read without a lock: threads that
+// make it at the same time all find the same kernel.
 #include "kernels.h"
+
+#include <atomic>
 
 namespace qxeq {
 
@@ -26,11 +29,16 @@ constexpr kernel_entry k_kernels[k_kernel_count] = {
 #endif
 };
 
-int32_t g_kernel = -1;  // chosen on first use
+std::atomic<int32_t> g_kernel{-1};  // chosen on first use
+static_assert(std::atomic<int32_t>::is_always_lock_free, "read on the audio path");
 
-const kernel_entry &current() {
-    if (g_kernel < 0) g_kernel = static_cast<int32_t>(best_kernel());
-    return k_kernels[g_kernel];
+int32_t current_index() {
+    int32_t k = g_kernel.load(std::memory_order_relaxed);
+    if (k < 0) {
+        k = static_cast<int32_t>(best_kernel());
+        g_kernel.store(k, std::memory_order_relaxed);
+    }
+    return k;
 }
 
 } // namespace
@@ -57,14 +65,11 @@ kernel best_kernel() {
     return kernel::scalar;
 }
 
-kernel active_kernel() {
-    current();
-    return static_cast<kernel>(g_kernel);
-}
+kernel active_kernel() { return static_cast<kernel>(current_index()); }
 
 bool force_kernel(kernel k) {
     if (!kernel_supported(k)) return false;
-    g_kernel = static_cast<int32_t>(k);
+    g_kernel.store(static_cast<int32_t>(k), std::memory_order_relaxed);
     return true;
 }
 
@@ -73,12 +78,12 @@ const char *kernel_name(kernel k) {
     return i >= 0 && i < k_kernel_count ? k_kernels[i].name : "";
 }
 
-void run_f32(float *samples, size_t frames, int32_t channels) {
-    current().f32(samples, frames, channels);
+void run_f32(band_record *bq, float *samples, size_t frames, int32_t channels) {
+    k_kernels[current_index()].f32(bq, samples, frames, channels);
 }
 
-void run_s16(int16_t *samples, size_t frames, int32_t channels) {
-    current().s16(samples, frames, channels);
+void run_s16(band_record *bq, int16_t *samples, size_t frames, int32_t channels) {
+    k_kernels[current_index()].s16(bq, samples, frames, channels);
 }
 
 } // namespace qxeq

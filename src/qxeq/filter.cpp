@@ -5,7 +5,7 @@
 // identity, so low-rate audio passes through the bands that exist and never blows up.
 #include "qxeq.h"
 
-#include "qxeq_state.h"
+#include "equaliser.h"
 
 #include <cmath>
 
@@ -28,8 +28,6 @@ raw_coeffs design_band(int32_t band, double gain_db, int32_t fs) {
     const double alpha = s / 1.6;  // s / (2 * Q): kept as a division, the last bit depends on it
     return raw_coeffs{1 + alpha * A, -2 * c, 1 - alpha * A, 1 + alpha / A, -2 * c, 1 - alpha / A};
 }
-
-raw_coeffs band_coeffs(int32_t band) { return design_band(band, g_gain[band], g_fs); }
 
 double combined_response_db(const double *gain_db, int32_t fs, double hz) {
     const double w = (hz * k_two_pi) / static_cast<double>(fs);
@@ -58,17 +56,17 @@ double combined_response_db(const double *gain_db, int32_t fs, double hz) {
     return 10 * std::log10(m);
 }
 
-void rebuild_filters() {
+void rebuild_filters(qxeq_eq &eq) {
     for (int32_t band = 0; band < k_bands; ++band) {
-        const raw_coeffs r = band_coeffs(band);
-        band_record &b = g_bq[band];
+        const raw_coeffs r = design_band(band, eq.gain[band], eq.fs);
+        band_record &b = eq.bq[band];
         b.b0 = r.b0 / r.a0;
         b.b1 = r.b1 / r.a0;
         b.b2 = r.b2 / r.a0;
         b.a1 = r.a1 / r.a0;
         b.a2 = r.a2 / r.a0;
     }
-    g_dirty = 0;
+    eq.dirty = 0;
 }
 
 } // namespace qxeq
@@ -77,23 +75,25 @@ using namespace qxeq;
 
 // MARK: coefficients and response
 
-int32_t qxeq_coeffs(uint32_t band, double *b0, double *b1, double *b2, double *a0, double *a1,
-                    double *a2) {
-    if (band >= static_cast<uint32_t>(k_bands)) return g_err.fail(QX_ERR_NO_SUCH_BAND);
-    if (!b0 || !b1 || !b2 || !a0 || !a1 || !a2) return g_err.fail(QX_ERR_INVALID_ARG);
-    const raw_coeffs r = band_coeffs(static_cast<int32_t>(band));
+int32_t qxeq_eq_coeffs(qxeq_eq *eq, uint32_t band, double *b0, double *b1, double *b2,
+                       double *a0, double *a1, double *a2) {
+    if (eq == nullptr) return QX_ERR_INVALID_ARG;
+    if (band >= static_cast<uint32_t>(k_bands)) return eq->err.fail(QX_ERR_NO_SUCH_BAND);
+    if (!b0 || !b1 || !b2 || !a0 || !a1 || !a2) return eq->err.fail(QX_ERR_INVALID_ARG);
+    const int32_t i = static_cast<int32_t>(band);
+    const raw_coeffs r = design_band(i, eq->gain[i], eq->fs);
     *b0 = r.b0;
     *b1 = r.b1;
     *b2 = r.b2;
     *a0 = r.a0;
     *a1 = r.a1;
     *a2 = r.a2;
-    g_err.clear();
+    eq->err.clear();
     return QX_OK;
 }
 
-double qxeq_response_db(double hz) {
-    if (!std::isfinite(hz) || hz < 0) return 0.0;
-    if (g_bypass) return 0.0;
-    return combined_response_db(g_gain, g_fs, hz);
+double qxeq_eq_response_db(const qxeq_eq *eq, double hz) {
+    if (eq == nullptr || !std::isfinite(hz) || hz < 0) return 0.0;
+    if (eq->bypass) return 0.0;
+    return combined_response_db(eq->gain, eq->fs, hz);
 }

@@ -28,7 +28,7 @@ namespace {
 
 struct isa_avx2 {
     using V = __m256d;
-    static constexpr int W = 4;
+    static constexpr int width = 4;
     static V zero() { return _mm256_setzero_pd(); }
     static V loadu(const double *p) { return _mm256_loadu_pd(p); }
     static void storeu(double *p, V v) { _mm256_storeu_pd(p, v); }
@@ -37,7 +37,7 @@ struct isa_avx2 {
     static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
     static V abs(V y) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), y); }
     static V flush(V y) {
-        return _mm256_and_pd(y, _mm256_cmp_pd(abs(y), _mm256_set1_pd(1e-20), _CMP_GE_OQ));
+        return _mm256_and_pd(y, _mm256_cmp_pd(abs(y), _mm256_set1_pd(k_flush_bound), _CMP_GE_OQ));
     }
     static unsigned nonfinite(V y) {
         return static_cast<unsigned>(
@@ -45,7 +45,7 @@ struct isa_avx2 {
     }
     static unsigned needs_fix(V y) {
         const V a = abs(y);
-        const auto good = static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(a, _mm256_set1_pd(1e-20), _CMP_GE_OQ), _mm256_cmp_pd(a, _mm256_set1_pd(DBL_MAX), _CMP_LE_OQ))));
+        const auto good = static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(a, _mm256_set1_pd(k_flush_bound), _CMP_GE_OQ), _mm256_cmp_pd(a, _mm256_set1_pd(DBL_MAX), _CMP_LE_OQ))));
         const auto zero = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_EQ_OQ)));
         const auto sign = static_cast<unsigned>(_mm256_movemask_pd(y));
         return (~(good | zero) & 0xfu) | (zero & sign);  // -0.0 becomes +0.0
@@ -75,12 +75,12 @@ struct isa_avx2 {
 
 } // namespace
 
-void avx2_f32(float *samples, size_t frames, int32_t channels) {
-    run_wavefront<isa_avx2>(samples, frames, channels);
+void avx2_f32(band_record *bq, float *samples, size_t frames, int32_t channels) {
+    run_wavefront<isa_avx2>(bq, samples, frames, channels);
 }
 
-void avx2_s16(int16_t *samples, size_t frames, int32_t channels) {
-    run_wavefront<isa_avx2>(samples, frames, channels);
+void avx2_s16(band_record *bq, int16_t *samples, size_t frames, int32_t channels) {
+    run_wavefront<isa_avx2>(bq, samples, frames, channels);
 }
 
 } // namespace qxeq

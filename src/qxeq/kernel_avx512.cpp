@@ -25,7 +25,7 @@ constexpr __mmask8 k_all8 = 0xFF;
 
 struct isa_avx512 {
     using V = __m512d;
-    static constexpr int W = 8;
+    static constexpr int width = 8;
     static V zero() { return _mm512_setzero_pd(); }
     static V loadu(const double *p) { return _mm512_loadu_pd(p); }
     static void storeu(double *p, V v) { _mm512_storeu_pd(p, v); }
@@ -33,19 +33,19 @@ struct isa_avx512 {
     static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
     static V flush(V y) {
-        const __mmask8 keep = _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(1e-20), _CMP_GE_OQ);
+        const __mmask8 keep = _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(k_flush_bound), _CMP_GE_OQ);
         return _mm512_maskz_mov_pd(keep, y);
     }
     static constexpr bool keep_masks = true;
     static unsigned keep(V y) {
-        return _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(1e-20), _CMP_GE_OQ);
+        return _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(k_flush_bound), _CMP_GE_OQ);
     }
     // Lanes in kept: 1e-20 <= |y| <= DBL_MAX; the others: |y| < 1e-20. As integers the bits
     // of |y| order as the values do, NaN above infinity, so each is one unsigned range.
     static unsigned as_expected(unsigned kept, V y) {
         const __m512i a = _mm512_castpd_si512(_mm512_abs_pd(y));
         const auto k = static_cast<__mmask8>(kept);
-        const __m512i tiny = _mm512_castpd_si512(_mm512_set1_pd(1e-20));
+        const __m512i tiny = _mm512_castpd_si512(_mm512_set1_pd(k_flush_bound));
         const __m512i lo = _mm512_maskz_mov_epi64(k, tiny);
         const __m512i span = _mm512_mask_blend_epi64(
             k, _mm512_sub_epi64(tiny, _mm512_set1_epi64(1)),
@@ -62,7 +62,7 @@ struct isa_avx512 {
     }
     static unsigned needs_fix(V y) {
         const V a = _mm512_abs_pd(y);
-        const __mmask8 big = _mm512_cmp_pd_mask(a, _mm512_set1_pd(1e-20), _CMP_GE_OQ);
+        const __mmask8 big = _mm512_cmp_pd_mask(a, _mm512_set1_pd(k_flush_bound), _CMP_GE_OQ);
         const __mmask8 good = _mm512_mask_cmp_pd_mask(big, a, _mm512_set1_pd(DBL_MAX), _CMP_LE_OQ);
         const __m512i bits = _mm512_castpd_si512(y);
         return _mm512_test_epi64_mask(bits, bits) & static_cast<__mmask8>(~good);  // +0.0 is kept
@@ -92,12 +92,12 @@ struct isa_avx512 {
 
 } // namespace
 
-void avx512_f32(float *samples, size_t frames, int32_t channels) {
-    run_wavefront<isa_avx512>(samples, frames, channels);
+void avx512_f32(band_record *bq, float *samples, size_t frames, int32_t channels) {
+    run_wavefront<isa_avx512>(bq, samples, frames, channels);
 }
 
-void avx512_s16(int16_t *samples, size_t frames, int32_t channels) {
-    run_wavefront<isa_avx512>(samples, frames, channels);
+void avx512_s16(band_record *bq, int16_t *samples, size_t frames, int32_t channels) {
+    run_wavefront<isa_avx512>(bq, samples, frames, channels);
 }
 
 } // namespace qxeq

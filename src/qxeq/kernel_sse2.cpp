@@ -25,7 +25,7 @@ namespace {
 
 struct isa_sse2 {
     using V = __m128d;
-    static constexpr int W = 2;
+    static constexpr int width = 2;
     static V zero() { return _mm_setzero_pd(); }
     static V loadu(const double *p) { return _mm_loadu_pd(p); }
     static void storeu(double *p, V v) { _mm_storeu_pd(p, v); }
@@ -33,13 +33,13 @@ struct isa_sse2 {
     static V sub(V a, V b) { return _mm_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm_mul_pd(a, b); }
     static V abs(V y) { return _mm_andnot_pd(_mm_set1_pd(-0.0), y); }
-    static V flush(V y) { return _mm_and_pd(y, _mm_cmpge_pd(abs(y), _mm_set1_pd(1e-20))); }
+    static V flush(V y) { return _mm_and_pd(y, _mm_cmpge_pd(abs(y), _mm_set1_pd(k_flush_bound))); }
     static unsigned nonfinite(V y) {
         return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpnle_pd(abs(y), _mm_set1_pd(DBL_MAX))));
     }
     static unsigned needs_fix(V y) {
         const V a = abs(y);
-        const auto good = static_cast<unsigned>(_mm_movemask_pd(_mm_and_pd(_mm_cmpge_pd(a, _mm_set1_pd(1e-20)), _mm_cmple_pd(a, _mm_set1_pd(DBL_MAX)))));
+        const auto good = static_cast<unsigned>(_mm_movemask_pd(_mm_and_pd(_mm_cmpge_pd(a, _mm_set1_pd(k_flush_bound)), _mm_cmple_pd(a, _mm_set1_pd(DBL_MAX)))));
         const auto zero = static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(y, _mm_setzero_pd())));
         const auto sign = static_cast<unsigned>(_mm_movemask_pd(y));
         return (~(good | zero) & 0x3u) | (zero & sign);  // -0.0 becomes +0.0
@@ -78,12 +78,12 @@ struct isa_sse2 {
 
 } // namespace
 
-void sse2_f32(float *samples, size_t frames, int32_t channels) {
-    run_wavefront<isa_sse2>(samples, frames, channels);
+void sse2_f32(band_record *bq, float *samples, size_t frames, int32_t channels) {
+    run_wavefront<isa_sse2>(bq, samples, frames, channels);
 }
 
-void sse2_s16(int16_t *samples, size_t frames, int32_t channels) {
-    run_wavefront<isa_sse2>(samples, frames, channels);
+void sse2_s16(band_record *bq, int16_t *samples, size_t frames, int32_t channels) {
+    run_wavefront<isa_sse2>(bq, samples, frames, channels);
 }
 
 } // namespace qxeq

@@ -1,11 +1,12 @@
 // Each block kernel this machine can run, forced in turn, against the straightforward oracle:
 // the same seeded sequences of configuration changes and blocks go through both, and every
 // output sample and every stored history value (all bands, all eight channel slots) must be
-// identical bit for bit.
+// identical bit for bit. The library side is an instance of its own, not the default one, so
+// a kernel that read or wrote anything but the band records it is given would show.
 #include "defaults.h"
 #include "kernels.h"
 #include "oracle.h"
-#include "qxeq_state.h"
+#include "equaliser.h"
 
 #include <cfloat>
 #include <cmath>
@@ -17,7 +18,6 @@
 
 namespace {
 
-using qxeq::g_bq;
 using qxeq::kernel;
 
 constexpr float k_nan = std::numeric_limits<float>::quiet_NaN();
@@ -31,9 +31,9 @@ const float k_special[] = {
     FLT_TRUE_MIN, -FLT_TRUE_MIN, FLT_MIN / 2, 0.0f, -0.0f, 1.0f, -1.0f, 2e-20f, 5e-21f,
 };
 
-::testing::AssertionResult same_state(const oracle_eq &ref) {
+::testing::AssertionResult same_state(const qxeq_eq *eq, const oracle_eq &ref) {
     for (int k = 0; k < 8; ++k) {
-        const qxeq::band_record &b = g_bq[k];
+        const qxeq::band_record &b = eq->bq[k];
         const oracle_band &o = ref.band[k];
         const double *mine[] = {b.x1, b.x2, b.y1, b.y2};
         const double *theirs[] = {o.x1, o.x2, o.y1, o.y2};
@@ -56,32 +56,38 @@ template <typename T> ::testing::AssertionResult same_bits(const std::vector<T> 
     return ::testing::AssertionSuccess();
 }
 
-// Drives the library and the oracle through the same calls, mirroring every history reset.
+// Drives an equaliser instance and the oracle through the same calls, mirroring every history
+// reset.
 class twin {
   public:
+    qxeq_eq *eq = qxeq_eq_new();
+    qxeq::band_record (&bq)[qxeq::k_bands] = eq->bq;
     oracle_eq ref;
 
     twin() { sync(); }
+    ~twin() { qxeq_eq_free(eq); }
+    twin(const twin &) = delete;
+    twin &operator=(const twin &) = delete;
 
-    void sync() { ref.load_coefficients(); }
+    void sync() { ref.load_coefficients(eq); }
 
     void set_gain(uint32_t band, double db) {
-        ASSERT_EQ(qxeq_set_gain(band, db), 0);
+        ASSERT_EQ(qxeq_eq_set_gain(eq, band, db), QX_OK);
         sync();
     }
     void set_preset(const char *name) {
-        ASSERT_EQ(qxeq_set_preset(name), 0);
+        ASSERT_EQ(qxeq_eq_set_preset(eq, name), QX_OK);
         ref.reset();
         sync();
     }
     void set_rate(int32_t hz) {
-        const bool changes = hz != qxeq_sample_rate();
-        ASSERT_EQ(qxeq_set_sample_rate(hz), 0);
+        const bool changes = hz != qxeq_eq_sample_rate(eq);
+        ASSERT_EQ(qxeq_eq_set_sample_rate(eq, hz), QX_OK);
         if (changes) ref.reset();
         sync();
     }
     void reset() {
-        qxeq_reset_state();
+        qxeq_eq_reset_state(eq);
         ref.reset();
     }
 
@@ -90,20 +96,20 @@ class twin {
         const int32_t frames = static_cast<int32_t>(s.size()) / channels;
         auto expected = s;
         s.reserve(1);  // an empty block still has a buffer: a null pointer is rejected
-        ASSERT_EQ(qxeq_process_f32(s.data(), frames, channels), 0);
-        if (!qxeq_is_bypassed()) ref.process_f32(expected.data(), frames, channels);
+        ASSERT_EQ(qxeq_eq_process_f32(eq, s.data(), frames, channels), QX_OK);
+        if (!qxeq_eq_is_bypassed(eq)) ref.process_f32(expected.data(), frames, channels);
         ASSERT_TRUE(same_bits(s, expected));
-        ASSERT_TRUE(same_state(ref));
+        ASSERT_TRUE(same_state(eq, ref));
     }
     void s16(std::vector<int16_t> s, int32_t channels, const std::string &what) {
         SCOPED_TRACE(what);
         const int32_t frames = static_cast<int32_t>(s.size()) / channels;
         auto expected = s;
         s.reserve(1);
-        ASSERT_EQ(qxeq_process_s16(s.data(), frames, channels), 0);
-        if (!qxeq_is_bypassed()) ref.process_s16(expected.data(), frames, channels);
+        ASSERT_EQ(qxeq_eq_process_s16(eq, s.data(), frames, channels), QX_OK);
+        if (!qxeq_eq_is_bypassed(eq)) ref.process_s16(expected.data(), frames, channels);
         ASSERT_TRUE(same_bits(s, expected));
-        ASSERT_TRUE(same_state(ref));
+        ASSERT_TRUE(same_state(eq, ref));
     }
 };
 
@@ -169,6 +175,10 @@ class Kernels : public EqualiserTest, public ::testing::WithParamInterface<kerne
     }
     void TearDown() override {
         qxeq::force_kernel(qxeq::best_kernel());
+        // the default instance never processed a block: its band records are still all zero
+        const qxeq::band_record zero = {};
+        for (const qxeq::band_record &b : qxeq::g_eq.bq)
+            EXPECT_EQ(std::memcmp(&b, &zero, sizeof b), 0) << "the default instance was touched";
         EqualiserTest::TearDown();
     }
 };
@@ -239,8 +249,8 @@ TEST_P(Kernels, BandOverflowClearsOnlyThatBand) {
         const int k = round % 8;
         for (int32_t c = 0; c < 8; c += 1 + round % 3) {
             const double huge = (c % 2 ? -1.0 : 1.0) * DBL_MAX / 1.5;
-            g_bq[k].y1[c] = t.ref.band[k].y1[c] = huge;
-            g_bq[k].y2[c] = t.ref.band[k].y2[c] = -huge / 2;
+            t.bq[k].y1[c] = t.ref.band[k].y1[c] = huge;
+            t.bq[k].y2[c] = t.ref.band[k].y2[c] = -huge / 2;
         }
         if (round % 3 == 2)
             t.s16(src.s16(300, channels, 0), channels, std::to_string(round));
@@ -281,8 +291,8 @@ TEST_P(Kernels, FlushBoundIsExact) {
     twin t;
     t.set_preset("PS_jazz");
     float prime[8] = {};
-    ASSERT_EQ(qxeq_process_f32(prime, 1, 8), 0);  // coefficients now current in g_bq
-    const double a1 = g_bq[3].a1;
+    ASSERT_EQ(qxeq_eq_process_f32(t.eq, prime, 1, 8), QX_OK);  // coefficients now current
+    const double a1 = t.bq[3].a1;
     for (double target : {1e-20, -1e-20, std::nextafter(1e-20, 0.0), -std::nextafter(1e-20, 0.0),
                           std::nextafter(1e-20, 1.0), -std::nextafter(1e-20, 1.0)}) {
         SCOPED_TRACE(target);
@@ -292,7 +302,7 @@ TEST_P(Kernels, FlushBoundIsExact) {
         ASSERT_EQ(0.0 - a1 * y1, target);
         for (int32_t channels = 1; channels <= 8; ++channels) {
             t.reset();
-            for (int32_t c = 0; c < 8; ++c) g_bq[3].y1[c] = t.ref.band[3].y1[c] = y1;
+            for (int32_t c = 0; c < 8; ++c) t.bq[3].y1[c] = t.ref.band[3].y1[c] = y1;
             t.f32(std::vector<float>(static_cast<size_t>(channels), 0.0f), channels,
                   std::to_string(channels));
             if (HasFatalFailure()) return;
@@ -302,14 +312,14 @@ TEST_P(Kernels, FlushBoundIsExact) {
     }
     // -0.0 out of band 0: input -0.0 with x1 = +0, x2 = -0, y1 = -0, y2 = +0 sums to -0.0,
     // which is stored as +0.0
-    const qxeq::band_record &b = g_bq[0];
+    const qxeq::band_record &b = t.bq[0];
     const double sum = b.b0 * -0.0 + b.b1 * 0.0 + b.b2 * -0.0 - b.a1 * -0.0 - b.a2 * 0.0;
     ASSERT_TRUE(sum == 0.0 && std::signbit(sum));
     for (int32_t channels = 1; channels <= 8; ++channels) {
         t.reset();
         for (int32_t c = 0; c < 8; ++c) {
-            g_bq[0].x2[c] = t.ref.band[0].x2[c] = -0.0;
-            g_bq[0].y1[c] = t.ref.band[0].y1[c] = -0.0;
+            t.bq[0].x2[c] = t.ref.band[0].x2[c] = -0.0;
+            t.bq[0].y1[c] = t.ref.band[0].y1[c] = -0.0;
         }
         t.f32(std::vector<float>(static_cast<size_t>(channels), -0.0f), channels, "-0.0");
         if (HasFatalFailure()) return;
@@ -380,7 +390,7 @@ TEST_P(Kernels, ArbitraryHistoriesMatchTheOracle) {
     for (int round = 0; round < 200; ++round) {
         for (int k = 0; k < 8; ++k)
             for (int c = 0; c < 8; ++c) {
-                double *mine[] = {g_bq[k].x1, g_bq[k].x2, g_bq[k].y1, g_bq[k].y2};
+                double *mine[] = {t.bq[k].x1, t.bq[k].x2, t.bq[k].y1, t.bq[k].y2};
                 double *theirs[] = {t.ref.band[k].x1, t.ref.band[k].x2, t.ref.band[k].y1, t.ref.band[k].y2};
                 for (int h = 0; h < 4; ++h)
                     mine[h][c] = theirs[h][c] =
