@@ -19,7 +19,7 @@ TEST(LoadDefaults, EverythingStartsAtItsDefault) {
     EXPECT_EQ(qxeq_response_db(1000.0), 0.0);
     float block[4] = {0.5f, -0.25f, 1e30f, -0.0f};
     const float copy[4] = {0.5f, -0.25f, 1e30f, -0.0f};
-    EXPECT_EQ(qxeq_process_f32(block, 2, 2), 0);
+    EXPECT_EQ(qxeq_process_f32(block, 2, 2), QX_OK);
     EXPECT_EQ(std::memcmp(block, copy, sizeof block), 0);  // bypassed: untouched
     EXPECT_STREQ(qxeq_last_error(), "OK");
 }

@@ -74,34 +74,34 @@ TEST_F(Config, PresetLookupErrors) {
 }
 
 TEST_F(Config, SetPresetLoadsGainsAndBypass) {
-    ASSERT_EQ(qxeq_set_preset("PS_rock"), 0);
+    ASSERT_EQ(qxeq_set_preset("PS_rock"), QX_OK);
     const double rock[] = {4, 2, 0, 0, 0, 2, 3, 0};
     for (uint32_t band = 0; band < 8; ++band) EXPECT_EQ(qxeq_get_gain(band), rock[band]);
     EXPECT_EQ(qxeq_is_bypassed(), 0);
 
-    ASSERT_EQ(qxeq_set_gain(7, 5.0), 0);
-    ASSERT_EQ(qxeq_set_preset("PS_custom"), 0);  // keeps the gains, stays active
+    ASSERT_EQ(qxeq_set_gain(7, 5.0), QX_OK);
+    ASSERT_EQ(qxeq_set_preset("PS_custom"), QX_OK);  // keeps the gains, stays active
     EXPECT_EQ(qxeq_get_gain(0), 4.0);
     EXPECT_EQ(qxeq_get_gain(7), 5.0);
     EXPECT_EQ(qxeq_is_bypassed(), 0);
 
-    ASSERT_EQ(qxeq_set_preset("PS_rock"), 0);  // presets always reset band 7
+    ASSERT_EQ(qxeq_set_preset("PS_rock"), QX_OK);  // presets always reset band 7
     EXPECT_EQ(qxeq_get_gain(7), 0.0);
 
-    ASSERT_EQ(qxeq_set_preset("PS_none"), 0);
+    ASSERT_EQ(qxeq_set_preset("PS_none"), QX_OK);
     for (uint32_t band = 0; band < 8; ++band) EXPECT_EQ(qxeq_get_gain(band), 0.0);
     EXPECT_EQ(qxeq_is_bypassed(), 1);
 }
 
 TEST_F(Config, SetPresetFailuresChangeNothing) {
-    ASSERT_EQ(qxeq_set_preset("PS_jazz"), 0);
-    EXPECT_EQ(qxeq_set_preset("rock"), 1);
+    ASSERT_EQ(qxeq_set_preset("PS_jazz"), QX_OK);
+    EXPECT_EQ(qxeq_set_preset("rock"), QX_ERR_NO_SUCH_PRESET);
     EXPECT_STREQ(qxeq_last_error(), "ERR_NO_SUCH_PRESET");
-    EXPECT_EQ(qxeq_set_preset(nullptr), 1);
+    EXPECT_EQ(qxeq_set_preset(nullptr), QX_ERR_NO_SUCH_PRESET);
     EXPECT_STREQ(qxeq_last_error(), "ERR_INVALID_ARG");
     EXPECT_EQ(qxeq_get_gain(0), 2.0);
     EXPECT_EQ(qxeq_is_bypassed(), 0);
-    EXPECT_EQ(qxeq_set_preset("PS_jazz"), 0);
+    EXPECT_EQ(qxeq_set_preset("PS_jazz"), QX_OK);
     EXPECT_STREQ(qxeq_last_error(), "OK");
 }
 
@@ -121,7 +121,7 @@ TEST_F(Config, SetGainClampsAndWarns) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.requested);
         qx_clear_warnings();
-        EXPECT_EQ(qxeq_set_gain(c.band, c.requested), 0);
+        EXPECT_EQ(qxeq_set_gain(c.band, c.requested), QX_OK);
         EXPECT_EQ(qxeq_get_gain(c.band), c.stored);
         EXPECT_STREQ(qxeq_last_error(), "OK");
         EXPECT_EQ(qxeq_is_bypassed(), 0);
@@ -135,7 +135,7 @@ TEST_F(Config, SetGainClampsAndWarns) {
 }
 
 TEST_F(Config, HugeGainWarningIsCutToItsBuffer) {
-    ASSERT_EQ(qxeq_set_gain(0, 1e100), 0);
+    ASSERT_EQ(qxeq_set_gain(0, 1e100), QX_OK);
     EXPECT_EQ(qxeq_get_gain(0), 24.0);
     ASSERT_EQ(qx_warning_count(), 1);
     const std::string w = qx_warning(0);
@@ -144,11 +144,11 @@ TEST_F(Config, HugeGainWarningIsCutToItsBuffer) {
 }
 
 TEST_F(Config, SetGainSelectsCustomEvenAtZero) {
-    ASSERT_EQ(qxeq_set_gain(0, 0.0), 0);
+    ASSERT_EQ(qxeq_set_gain(0, 0.0), QX_OK);
     EXPECT_EQ(qxeq_is_bypassed(), 0);
     EXPECT_EQ(qxeq_get_gain(0), 0.0);
     // Under PS_custom, PS_custom again keeps it active.
-    ASSERT_EQ(qxeq_set_preset("PS_custom"), 0);
+    ASSERT_EQ(qxeq_set_preset("PS_custom"), QX_OK);
     EXPECT_EQ(qxeq_is_bypassed(), 0);
 }
 
@@ -158,9 +158,12 @@ TEST_F(Config, SetGainRejectsBadInputAndChangesNothing) {
         double gain;
         int32_t status;
         const char *error;
-    } const cases[] = {{8, 1.0, 2, "ERR_NO_SUCH_BAND"}, {0xFFFFFFFF, 1.0, 2, "ERR_NO_SUCH_BAND"},
-                       {0, k_nan, 7, "ERR_INVALID_ARG"}, {0, k_inf, 7, "ERR_INVALID_ARG"},
-                       {0, -k_inf, 7, "ERR_INVALID_ARG"}, {9, k_nan, 2, "ERR_NO_SUCH_BAND"}};
+    } const cases[] = {{8, 1.0, QX_ERR_NO_SUCH_BAND, "ERR_NO_SUCH_BAND"},
+                       {0xFFFFFFFF, 1.0, QX_ERR_NO_SUCH_BAND, "ERR_NO_SUCH_BAND"},
+                       {0, k_nan, QX_ERR_INVALID_ARG, "ERR_INVALID_ARG"},
+                       {0, k_inf, QX_ERR_INVALID_ARG, "ERR_INVALID_ARG"},
+                       {0, -k_inf, QX_ERR_INVALID_ARG, "ERR_INVALID_ARG"},
+                       {9, k_nan, QX_ERR_NO_SUCH_BAND, "ERR_NO_SUCH_BAND"}};
     for (const auto &c : cases) {
         EXPECT_EQ(qxeq_set_gain(c.band, c.gain), c.status);
         EXPECT_STREQ(qxeq_last_error(), c.error);
@@ -171,7 +174,7 @@ TEST_F(Config, SetGainRejectsBadInputAndChangesNothing) {
 }
 
 TEST_F(Config, FailureTextSurvivesSuccessfulGetters) {
-    EXPECT_EQ(qxeq_set_gain(8, 1.0), 2);
+    EXPECT_EQ(qxeq_set_gain(8, 1.0), QX_ERR_NO_SUCH_BAND);
     EXPECT_EQ(qxeq_get_gain(0), 0.0);
     EXPECT_EQ(qxeq_preset_gain(2, 0), 4.0);
     EXPECT_STREQ(qxeq_preset_name(3), "PS_bass_boost");
@@ -180,20 +183,23 @@ TEST_F(Config, FailureTextSurvivesSuccessfulGetters) {
     qxeq_reset_state();
     EXPECT_EQ(qxeq_response_db(100.0), 0.0);
     EXPECT_STREQ(qxeq_last_error(), "ERR_NO_SUCH_BAND");
-    EXPECT_EQ(qxeq_set_gain(1, 2.0), 0);
+    EXPECT_EQ(qxeq_set_gain(1, 2.0), QX_OK);
     EXPECT_STREQ(qxeq_last_error(), "OK");
 }
 
 TEST_F(Config, SampleRateBounds) {
     struct {
         int32_t hz, status;
-    } const cases[] = {{0, 6}, {-1, 6}, {384001, 6}, {INT32_MIN, 6}, {1, 0}, {384000, 0}, {48000, 0}};
+    } const cases[] = {{0, QX_ERR_BAD_SAMPLE_RATE},         {-1, QX_ERR_BAD_SAMPLE_RATE},
+                       {384001, QX_ERR_BAD_SAMPLE_RATE},    {INT32_MIN, QX_ERR_BAD_SAMPLE_RATE},
+                       {1, QX_OK},                          {384000, QX_OK},
+                       {48000, QX_OK}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.hz);
         qxeq_set_sample_rate(44100);
         EXPECT_EQ(qxeq_set_sample_rate(c.hz), c.status);
-        EXPECT_EQ(qxeq_sample_rate(), c.status == 0 ? c.hz : 44100);
-        EXPECT_STREQ(qxeq_last_error(), c.status == 0 ? "OK" : "ERR_BAD_SAMPLE_RATE");
+        EXPECT_EQ(qxeq_sample_rate(), c.status == QX_OK ? c.hz : 44100);
+        EXPECT_STREQ(qxeq_last_error(), c.status == QX_OK ? "OK" : "ERR_BAD_SAMPLE_RATE");
     }
 }
 
