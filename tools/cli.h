@@ -16,6 +16,12 @@ struct error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A command line the tool cannot act on (an unknown preset, a band that does not exist, a
+// value out of range): printed the same way, exit status 2 like every other usage error.
+struct usage_error : error {
+    using error::error;
+};
+
 // A path quoted for messages; "-" is named "standard input", or "standard output" for output.
 std::string display_name(const std::string &path, bool output = false);
 
@@ -32,13 +38,24 @@ void apply_gain(const std::string &spec);
 // Print every warning the library has logged since the last call, then empty the log.
 void print_warnings();
 
+// Print one warning of the tool's own: "playback-profile: warning: TEXT".
+void warn(const std::string &text);
+
+// --preamp's value in dB: 0 for "", else a finite number within +-60; anything else is a usage
+// error.
+double preamp_gain_db(const std::string &text);
+
 // MARK: commands
 
 struct eq_options {
     std::string in, out;
     std::string preset;
     std::vector<std::string> gains;
-    std::string format; // "", "f32" or "s16"
+    std::string format;       // "", "f32" or "s16"
+    std::string type;         // --type: an extension naming the output format, or "" for none
+    int quality = -1;         // --quality 0..10 for lossy outputs, -1 for the default
+    std::string bitrate_mode; // --bitrate-mode: "", "constant", "average" or "variable"
+    std::string preamp;       // --preamp: a gain in dB before the equaliser, "" for none
 };
 void run_eq(const eq_options &o);
 

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +64,21 @@ void apply_gain(const std::string &spec) {
     if (qxeq_set_gain(band, db) != QX_OK)
         throw error("--gain '" + spec + "': " + qxeq_last_error());
     print_warnings();
+}
+
+double preamp_gain_db(const std::string &text) {
+    if (text.empty())
+        return 0.0;
+    double db = 0.0;
+    if (!parse_db(text, db) || !std::isfinite(db) || std::fabs(db) > 60.0)
+        throw usage_error("--preamp '" + text +
+                          "': expected a gain in dB from -60 to 60, "
+                          "for example -6");
+    return db;
+}
+
+void warn(const std::string &text) {
+    std::fprintf(stderr, "playback-profile: warning: %s\n", text.c_str());
 }
 
 void print_warnings() {

@@ -54,9 +54,26 @@ int main(int argc, char **argv) {
     eq_cmd->add_option("IN", eq.in, "input audio file, - for standard input")->required();
     eq_cmd
         ->add_option("OUT", eq.out,
-                     "output file, - for standard output; it keeps the input's "
-                     "format, rate and channels")
+                     "output file, - for standard output; its extension picks the format "
+                     "(.wav, .flac, .mp3, .ogg, .opus, ...), else it keeps the input's; rate "
+                     "and channels are the input's")
         ->required();
+    eq_cmd->add_option("--type", eq.type,
+                       "output format as an extension (flac, wav, mp3, ...), whatever OUT's name");
+    eq_cmd
+        ->add_option("--quality", eq.quality,
+                     "lossy outputs (MP3, Vorbis, Opus): 0 smallest .. 10 best (default 10)")
+        ->check(CLI::Range(0, 10));
+    eq_cmd
+        ->add_option("--bitrate-mode", eq.bitrate_mode,
+                     "lossy outputs: constant, average or variable (default variable where "
+                     "the encoder has it)")
+        ->check(CLI::IsMember({"constant", "average", "variable"}));
+    eq_cmd
+        ->add_option("--preamp", eq.preamp,
+                     "gain in dB applied before the equaliser, e.g. -6 for headroom "
+                     "(default 0)")
+        ->type_name("DB");
     auto *eq_preset = eq_cmd->add_option("--preset", eq.preset, "preset name, e.g. PS_rock");
     repeated(eq_cmd, "--gain", eq.gains, "set a band's gain, BAND=DB (repeatable)")
         ->type_name("BAND=DB")
@@ -147,6 +164,9 @@ int main(int argc, char **argv) {
         } else if (*fmt_cmd) {
             cli::run_profile_fmt(prof);
         }
+    } catch (const cli::usage_error &e) {
+        std::fprintf(stderr, "playback-profile: %s\n", e.what());
+        return 2;
     } catch (const cli::error &e) {
         std::fprintf(stderr, "playback-profile: %s\n", e.what());
         return 1;

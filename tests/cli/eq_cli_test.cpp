@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -65,6 +66,21 @@ std::vector<std::string> settings_args(const eq_case &c) {
     return a;
 }
 
+// Boosting presets push the test signal past full scale, and bands above half of a low rate
+// make the filters grow without bound: the only words these cases may print are the warnings
+// that say so.
+bool only_level_warnings(const std::string &err) {
+    std::istringstream s(err);
+    for (std::string line; std::getline(s, line);) {
+        const bool level = line.find("clipped") != std::string::npos ||
+                           line.find("exceed full scale") != std::string::npos ||
+                           line.find("beyond the float range") != std::string::npos;
+        if (line.rfind("playback-profile: warning: ", 0) != 0 || !level)
+            return false;
+    }
+    return true;
+}
+
 // 3 blocks of 4096 frames and a partial one: the program's block boundaries must not show.
 constexpr int64_t k_long = 3 * 4096 + 1001;
 
@@ -106,7 +122,7 @@ TEST_F(EqCommand, OutputMatchesTheLibrarysProcessCallSampleForSample) {
         args.insert(args.end(), settings.begin(), settings.end());
         const result r = run(args, c.pipes ? read_file(in) : "");
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(only_level_warnings(r.err)) << r.err;
         if (c.pipes)
             write_file(out, r.out);
 

@@ -48,6 +48,13 @@ TEST_F(ErrorsAndHelp, BadInputFailsWithOneMessageAndLeavesNoOutput) {
         {{"eq", "in.wav", "out.wav", "--gain", "8=3"}, "", {"'8=3'", "ERR_NO_SUCH_BAND"}},
         {{"eq", "in.wav", "out.wav", "--gain", "0=nan"}, "", {"'0=nan'", "ERR_INVALID_ARG"}},
         {{"eq", "in.wav", "out.wav", "--format", "s24"}, "", {"s24"}},
+        {{"eq", "in.wav", "out.m4a"}, "", {"'out.m4a'", "'.m4a'", "flac", "mp3", "wav", "--type"}},
+        {{"eq", "in.wav", "out.wav", "--type", "m4a"}, "", {"--type 'm4a'", "flac"}},
+        {{"eq", "in.wav", "out.opus"}, "", {"'out.opus'", "OGG", "44100"}},
+        {{"eq", "in.wav", "out.mp3", "--quality", "11"}, "", {"--quality"}},
+        {{"eq", "in.wav", "out.mp3", "--bitrate-mode", "fast"}, "", {"--bitrate-mode"}},
+        {{"eq", "in.wav", "out.wav", "--preamp", "loud"}, "", {"--preamp 'loud'", "dB"}},
+        {{"eq", "in.wav", "out.wav", "--preamp", "-99"}, "", {"--preamp '-99'", "-60"}},
         {{"eq", "in.wav", "out.wav", "--preset", "PS_rock", "--gain", "0=1"}, "", {"--gain", "--preset"}},
         // response
         {{"response", "--preset", "PS_nope", "--svg", "out.svg"}, "", {"'PS_nope'", "ERR_NO_SUCH_PRESET"}},
