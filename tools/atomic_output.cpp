@@ -315,14 +315,18 @@ int open_named(const std::string &path) {
 
 } // namespace
 
-std::string read_text(const std::string &path) {
+std::string read_text(const std::string &path, size_t limit, const std::string &what) {
     const int fd = path == "-" ? dup(STDIN_FILENO) : open_named(path);
     if (fd < 0)
         throw error(system_error("cannot open", path, false));
     std::string text;
     try {
-        read_chunks(fd, "cannot read", path, false,
-                    [&](const char *data, size_t n) { text.append(data, n); });
+        read_chunks(fd, "cannot read", path, false, [&](const char *data, size_t n) {
+            text.append(data, n);
+            if (text.size() > limit)
+                throw error(display_name(path) + " is not " + what + ": it is larger than " +
+                            std::to_string(limit / 1024) + " KiB");
+        });
     } catch (...) {
         ::close(fd);
         throw;

@@ -47,8 +47,9 @@ class atomic_output {
 // Write a whole text to path as atomic_output does, or to standard output for "-".
 void write_text(const std::string &path, const std::string &text);
 
-// Read a whole text file, or standard input for "-".
-std::string read_text(const std::string &path);
+// Read a whole text file, or standard input for "-", of at most limit bytes: reading stops
+// there and the input is refused, named, as too large to be `what` ("a profile").
+std::string read_text(const std::string &path, size_t limit, const std::string &what);
 
 // Open an input file for reading and return its descriptor, which the caller owns. For "-",
 // standard input; a pipe is first copied to an unnamed temporary file so that readers may

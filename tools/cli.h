@@ -27,16 +27,13 @@ std::string display_name(const std::string &path, bool output = false);
 
 // MARK: equaliser settings (eq_settings.cpp)
 
-// Select a preset by name; the library's own text explains a failure.
+// Select a preset by name; an unknown name is a usage error.
 void apply_preset(const std::string &name);
 
 // Apply one "BAND=DB" setting. BAND is a band index 0..7 or a band's centre frequency in Hz
-// ("1500=-3"); DB a finite number of dB. A gain outside +-24 dB is clamped by the library,
-// which logs a warning; print_warnings() shows it.
+// ("1500=-3"); DB a finite number of dB. A gain outside +-24 dB is clamped by the library;
+// the tool warns with the value the band got.
 void apply_gain(const std::string &spec);
-
-// Print every warning the library has logged since the last call, then empty the log.
-void print_warnings();
 
 // Print one warning of the tool's own: "playback-profile: warning: TEXT".
 void warn(const std::string &text);

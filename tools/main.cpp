@@ -34,7 +34,10 @@ std::string field_list() {
 // positional arguments after it.
 template <class T>
 CLI::Option *repeated(CLI::App *app, const std::string &name, T &values, const std::string &help) {
-    return app->add_option(name, values, help)->allow_extra_args(false);
+    return app->add_option(name, values, help)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
 }
 
 } // namespace
@@ -136,6 +139,27 @@ int main(int argc, char **argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
+        // A word where a subcommand belongs: CLI11 calls it an unexpected argument or a missing
+        // subcommand; name it for what it is.
+        for (const CLI::App *parent :
+             {static_cast<const CLI::App *>(&app), static_cast<const CLI::App *>(prof_cmd)}) {
+            if (parent != &app && !parent->parsed())
+                continue;
+            bool chosen = false;
+            for (const CLI::App *sub : parent->get_subcommands({}))
+                chosen = chosen || sub->parsed();
+            const auto extra = parent->remaining();
+            if (chosen || extra.empty() || extra.front().rfind('-', 0) == 0)
+                continue;
+            std::string names;
+            for (const CLI::App *sub : parent->get_subcommands({}))
+                names += (names.empty() ? "" : ", ") + sub->get_name();
+            std::fprintf(stderr, "playback-profile: unknown subcommand '%s'%s: %s (see --help)\n",
+                         extra.front().c_str(),
+                         parent == &app ? "" : (" of '" + parent->get_name() + "'").c_str(),
+                         names.c_str());
+            return 2;
+        }
         const int rc = app.exit(e);
         return rc == 0 ? 0 : 2;
     }

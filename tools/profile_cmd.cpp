@@ -3,11 +3,15 @@
 // library's store and works on it there.
 #include "atomic_output.h"
 #include "cli.h"
+#include "text.h"
 
 #include "qxtp.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -26,14 +30,17 @@ class profile {
     int32_t id_;
 };
 
+// Profiles are a few hundred bytes; anything far larger is not one (and /dev/zero never ends).
+constexpr size_t k_max_profile_bytes = 1 << 20;
+
 int32_t load(const std::string &path) {
-    const std::string text = read_text(path);
+    const std::string text = read_text(path, k_max_profile_bytes, "a profile");
     if (text.find('\0') != std::string::npos)
         throw error(display_name(path) + " is not a profile: it holds a NUL byte");
     const int32_t id = qxtp_profile_from_json(text.c_str());
     if (id < 0)
         throw error(display_name(path) + " is not a profile: it must be JSON whose root is an " +
-                    "object (" + qxtp_last_error() + ")");
+                    "object (" + status_name(-id) + ")");
     return id;
 }
 
@@ -44,7 +51,75 @@ std::string field_type(const std::string &field) {
     return "?";
 }
 
-std::string quoted(const char *text) { return std::string("\"") + (text ? text : "") + "\""; }
+std::string value_of(const profile &p, const std::string &field);
+
+// What a field's type accepts, for messages about a value it refused.
+std::string type_rule(const std::string &type) {
+    if (type == "int")
+        return "an int is a whole number from -2147483648 to 2147483647";
+    if (type == "bool")
+        return "a bool is true, false, True, False, 1 or 0";
+    if (type == "uint_string")
+        return "a uint_string is empty or digits for a whole number from 0 to 4294967295";
+    return "a string is any UTF-8 text";
+}
+
+std::string lower(std::string s) {
+    for (char &c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+size_t edit_distance(const std::string &a, const std::string &b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// The field a misspelt name probably means: the same letters in another case, or a name a
+// few edits away; "" when none is close.
+std::string closest_field(const std::string &name) {
+    std::string best;
+    size_t best_distance = 3;
+    for (uint32_t i = 0; i < static_cast<uint32_t>(qxtp_profile_field_count()); ++i) {
+        const std::string f = qxtp_profile_field_name(i);
+        if (lower(f) == lower(name))
+            return f;
+        const size_t d = edit_distance(lower(f), lower(name));
+        if (d < best_distance) {
+            best_distance = d;
+            best = f;
+        }
+    }
+    return best;
+}
+
+std::string did_you_mean(const std::string &name) {
+    const std::string f = closest_field(name);
+    return f.empty() ? "" : " (did you mean '" + f + "'?)";
+}
+
+// One message per field whose value the library holds as invalid, in table order.
+std::vector<std::string> invalid_fields(const profile &p) {
+    std::vector<std::string> v;
+    for (uint32_t i = 0; i < static_cast<uint32_t>(qxtp_profile_field_count()); ++i) {
+        const std::string f = qxtp_profile_field_name(i);
+        if (!qxtp_profile_field_valid(p.id(), f.c_str()))
+            v.push_back(f + " " + quoted(value_of(p, f)) + " is not valid: " +
+                        type_rule(qxtp_profile_field_type(i)) + " (ERR_FIELD_INVALID)");
+    }
+    return v;
+}
 
 std::string pad(std::string s, size_t width) {
     if (s.size() < width)
@@ -52,12 +127,25 @@ std::string pad(std::string s, size_t width) {
     return s;
 }
 
+std::string value_of(const profile &p, const std::string &field) {
+    const char *v = qxtp_profile_get(p.id(), field.c_str());
+    return v ? v : "";
+}
+
 std::string json_of(const profile &p, const std::string &path) {
     const char *json = qxtp_profile_to_json(p.id());
-    if (!json)
-        throw error("cannot write " + display_name(path, true) + " as JSON: " + qxtp_last_error() +
-                    " (a field holds text that is not UTF-8)");
-    return std::string(json) + "\n";
+    if (json)
+        return std::string(json) + "\n";
+    // The export fails for text that is not UTF-8, or when memory runs out: find which.
+    for (uint32_t i = 0; i < static_cast<uint32_t>(qxtp_profile_field_count()); ++i) {
+        const std::string f = qxtp_profile_field_name(i), v = value_of(p, f);
+        const size_t bad = first_bad_utf8(v);
+        if (bad != std::string::npos)
+            throw error("cannot write " + display_name(path, true) + ": " + f + " " + quoted(v) +
+                        " is not UTF-8 text, which JSON needs (byte " + std::to_string(bad + 1) +
+                        ")");
+    }
+    throw error("cannot write " + display_name(path, true) + ": out of memory (ERR_OOM)");
 }
 
 } // namespace
@@ -65,31 +153,33 @@ std::string json_of(const profile &p, const std::string &path) {
 void run_profile_new(const profile_options &o) {
     const int32_t id = qxtp_profile_create(nullptr);
     if (id < 0)
-        throw error(std::string("cannot create a profile: ") + qxtp_last_error());
+        throw error("cannot create a profile: no free slot (" + status_name(-id) + ")");
     const profile p(id);
     for (const auto &spec : o.sets) {
+        const std::string shown = "--set '" + escaped(spec) + "'";
         const size_t eq = spec.find('=');
         if (eq == std::string::npos)
-            throw error("--set '" + spec +
-                        "': expected Field=Value, for example AudioBitrate=128000");
+            throw usage_error(shown + ": expected Field=Value, for example AudioBitrate=128000");
         const std::string field = spec.substr(0, eq), value = spec.substr(eq + 1);
+        const size_t bad = first_bad_utf8(value);
+        if (bad != std::string::npos)
+            throw usage_error(shown + ": the value is not UTF-8 text (byte " +
+                              std::to_string(bad + 1) + "), which a JSON profile cannot hold");
         const int32_t rc = qxtp_profile_set(p.id(), field.c_str(), value.c_str());
         if (rc == QX_ERR_UNKNOWN_FIELD)
-            throw error("--set '" + spec + "': unknown field '" + field + "' (" +
-                        qxtp_last_error() + "); 'playback-profile profile new --help' lists them");
+            throw usage_error(
+                shown + ": unknown field '" + escaped(field) + "'" + did_you_mean(field) +
+                "; 'playback-profile profile new --help' lists them (" + status_name(rc) + ")");
+        if (rc == QX_ERR_FIELD_INVALID)
+            throw usage_error(shown + ": '" + escaped(value) + "' is not valid for " + field +
+                              ": " + type_rule(field_type(field)) + " (" + status_name(rc) + ")");
         if (rc != QX_OK)
-            throw error("--set '" + spec + "': '" + value + "' is not valid for type " +
-                        field_type(field) + " (" + qxtp_last_error() + ")");
+            throw error(shown + ": the profile store refused it (" + status_name(rc) + ")");
     }
     qx_clear_warnings();
-    if (qxtp_profile_validate(p.id()) != QX_OK) {
-        const std::string text = qxtp_last_error(), prefix = "ERR_FIELD_INVALID:";
-        const std::string field = text.compare(0, prefix.size(), prefix) == 0
-                                      ? text.substr(prefix.size())
-                                      : std::string();
-        throw error("--set " + field + "=" + qxtp_profile_get(p.id(), field.c_str()) +
-                    ": not valid for type " + field_type(field) + " (" + text + ")");
-    }
+    const auto invalid = invalid_fields(p);
+    if (!invalid.empty())
+        throw usage_error("--set " + invalid.front());
     const std::string dest = o.output.empty() ? "-" : o.output;
     write_text(dest, json_of(p, dest));
 }
@@ -102,7 +192,7 @@ void run_profile_show(const profile_options &o) {
         const char *name = qxtp_profile_field_name(i);
         t += pad(name, 34) + pad(qxtp_profile_field_type(i), 13) +
              pad(qxtp_profile_field_valid(p.id(), name) ? "yes" : "NO", 7) +
-             quoted(qxtp_profile_get(p.id(), name)) + "\n";
+             quoted(value_of(p, name)) + "\n";
     }
     t += pad("FileType", 34) + pad("(derived)", 20) + quoted(qxtp_profile_file_type(p.id())) + "\n";
     write_text("-", t);
@@ -111,44 +201,35 @@ void run_profile_show(const profile_options &o) {
 int run_profile_validate(const profile_options &o) {
     const profile p(load(o.file));
     qx_clear_warnings();
-    const int32_t rc = qxtp_profile_validate(p.id());
-    if (rc == QX_OK) {
+    const auto invalid = invalid_fields(p);
+    if (invalid.empty()) {
         write_text("-", display_name(o.file) + ": valid\n");
         return 0;
     }
-    if (rc != QX_ERR_FIELD_INVALID)
-        throw error(display_name(o.file) + ": " + qxtp_last_error());
-    // One warning per invalid field, in table order.
-    const std::string prefix = "ERR_FIELD_INVALID:";
-    for (int32_t i = 0; i < qx_warning_count(); ++i) {
-        const std::string w = qx_warning(i);
-        const std::string field =
-            w.compare(0, prefix.size(), prefix) == 0 ? w.substr(prefix.size()) : "";
-        std::fprintf(stderr, "playback-profile: %s: %s: %s is not valid for type %s\n",
-                     display_name(o.file).c_str(), w.c_str(),
-                     quoted(qxtp_profile_get(p.id(), field.c_str())).c_str(),
-                     field_type(field).c_str());
-    }
-    qx_clear_warnings();
+    for (const auto &line : invalid)
+        std::fprintf(stderr, "playback-profile: %s: %s\n", display_name(o.file).c_str(),
+                     line.c_str());
     return 1;
 }
 
 void run_profile_args(const profile_options &o) {
     const profile p(load(o.file));
-    print_warnings(); // fields the import rejected, which the arguments leave out
+    qx_clear_warnings();
+    for (const auto &line : invalid_fields(p)) // fields the arguments leave out
+        warn(display_name(o.file) + ": " + line);
     const char *args = qxtp_profile_to_ffmpeg_args(p.id());
-    if (!args)
-        throw error(display_name(o.file) + ": " + qxtp_last_error());
-    const std::string first = args;
-    const char *ext = qxtp_profile_file_type(p.id());
-    if (!ext)
-        throw error(display_name(o.file) + ": " + qxtp_last_error());
-    write_text("-", first + "\n" + ext + "\n");
+    const char *ext = args ? qxtp_profile_file_type(p.id()) : nullptr;
+    if (!args || !ext)
+        throw error(display_name(o.file) + ": the profile store lost the profile (" +
+                    status_name(QX_ERR_NO_SUCH_PROFILE) + ")");
+    write_text("-", std::string(args) + "\n" + ext + "\n");
 }
 
 void run_profile_fmt(const profile_options &o) {
     const profile p(load(o.file));
-    print_warnings();
+    qx_clear_warnings();
+    for (const auto &line : invalid_fields(p))
+        warn(display_name(o.file) + ": " + line);
     const std::string dest = o.output.empty() ? o.file : o.output;
     write_text(dest, json_of(p, dest));
 }

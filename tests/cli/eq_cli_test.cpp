@@ -174,14 +174,15 @@ TEST_F(EqCommand, OutputMatchesTheLibrarysProcessCallSampleForSample) {
     }
 }
 
-TEST_F(EqCommand, ClampedGainPrintsTheLibrarysWarningAndStillEqualises) {
+TEST_F(EqCommand, ClampedGainIsReportedAndStillEqualises) {
     const fs::path dir = fresh_dir();
     const std::vector<float> x = signal(4000, 1, 0.5);
     write_audio(dir / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1, x);
     const result r = run({"eq", "in.wav", "out.wav", "--gain", "3=30", "--gain", "1500=-3"});
     ASSERT_EQ(r.status, 0) << r.err;
     // 1500 Hz is band 3, so the second setting replaces the clamped one.
-    EXPECT_EQ(r.err, "playback-profile: warning: gain clamp band3 30.000 -> [-24,24]\n");
+    EXPECT_EQ(r.err, "playback-profile: warning: --gain '3=30': 30 dB is outside -24 to 24 dB; "
+                     "band 3 (1500 Hz) is set to 24 dB\n");
 
     ASSERT_EQ(qxeq_set_gain(3, -3.0), QX_OK);
     std::vector<float> want = x;

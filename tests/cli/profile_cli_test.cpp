@@ -167,7 +167,7 @@ TEST_F(ProfileCommand, ShowListsEveryFieldWithTypeValidityAndValue) {
     }
 }
 
-TEST_F(ProfileCommand, ValidateListsEachInvalidFieldFromTheWarningLogAndFails) {
+TEST_F(ProfileCommand, ValidateListsEachInvalidFieldAndFails) {
     const fs::path dir = fresh_dir();
     const std::string json = "{\"AudioBitrate\":\"fast\",\"FormatQuality\":\"high\","
                              "\"AlwaysReencode\":\"yes\",\"VideoWidth\":\"1280\"}";
@@ -179,17 +179,19 @@ TEST_F(ProfileCommand, ValidateListsEachInvalidFieldFromTheWarningLogAndFails) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         const std::string name = piped ? "standard input" : "'bad.json'";
-        // Table order, one line each, carrying the library's warning text.
-        EXPECT_EQ(
-            r.err,
-            "playback-profile: " + name +
-                ": ERR_FIELD_INVALID:FormatQuality: \"high\" is not valid for type int\n"
-                "playback-profile: " +
-                name +
-                ": ERR_FIELD_INVALID:AlwaysReencode: \"yes\" is not valid for type bool\n"
-                "playback-profile: " +
-                name +
-                ": ERR_FIELD_INVALID:AudioBitrate: \"fast\" is not valid for type uint_string\n");
+        // Table order, one line each, in plain words with the status name in parentheses.
+        EXPECT_EQ(r.err,
+                  "playback-profile: " + name +
+                      ": FormatQuality \"high\" is not valid: an int is a whole number "
+                      "from -2147483648 to 2147483647 (ERR_FIELD_INVALID)\n"
+                      "playback-profile: " +
+                      name +
+                      ": AlwaysReencode \"yes\" is not valid: a bool is true, false, "
+                      "True, False, 1 or 0 (ERR_FIELD_INVALID)\n"
+                      "playback-profile: " +
+                      name +
+                      ": AudioBitrate \"fast\" is not valid: a uint_string is empty or "
+                      "digits for a whole number from 0 to 4294967295 (ERR_FIELD_INVALID)\n");
     }
 }
 
@@ -200,7 +202,9 @@ TEST_F(ProfileCommand, ArgsReportsFieldsTheImportRejectedAsWarnings) {
             "{\"FormatCreator\":\"mp4\",\"AudioBitrate\":\"fast\",\"AudioChannelCount\":2}");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "-c:v libx264 -ac 2 \n.mp4\n");
-    EXPECT_EQ(r.err, "playback-profile: warning: ERR_FIELD_INVALID:AudioBitrate\n");
+    EXPECT_EQ(r.err, "playback-profile: warning: standard input: AudioBitrate \"fast\" is not "
+                     "valid: a uint_string is empty or digits for a whole number from 0 to "
+                     "4294967295 (ERR_FIELD_INVALID)\n");
 }
 
 } // namespace
