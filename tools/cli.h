@@ -71,12 +71,17 @@ struct profile_options {
     std::string file;              // input profile, "-" for standard input
     std::string output;            // new, fmt: where to write, "-" for standard output
     std::vector<std::string> sets; // new: "Field=Value"
+    bool force = false;            // fmt: write even when the library's form loses something
+    bool args_only = false;        // args: the argument line only
+    bool type_only = false;        // args: the file extension only
 };
 void run_profile_new(const profile_options &o);
 void run_profile_show(const profile_options &o);
 int run_profile_validate(const profile_options &o); // exit status: 0 valid, 1 invalid
-void run_profile_args(const profile_options &o);
-void run_profile_fmt(const profile_options &o);
+int run_profile_args(const profile_options &o);     // 1 for an invalid profile
+int run_profile_fmt(const profile_options &o);      // 1 when it would lose something
+// The fields whose values never reach the ffmpeg arguments, comma-separated.
+std::string fields_outside_args();
 
 } // namespace cli
 

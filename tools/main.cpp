@@ -130,6 +130,15 @@ int main(int argc, char **argv) {
         prof_cmd->add_subcommand("fmt", "Rewrite a profile file in the library's own JSON form.");
     for (auto *c : {show_cmd, validate_cmd, args_cmd, fmt_cmd})
         c->add_option("FILE", prof.file, "profile JSON file, - for standard input")->required();
+    args_cmd->add_flag("--args-only", prof.args_only,
+                       "print the argument line only, e.g. for $(...) on an ffmpeg command line");
+    args_cmd->add_flag("--type-only", prof.type_only, "print the output file extension only")
+        ->excludes("--args-only");
+    fmt_cmd->add_flag("--force", prof.force,
+                      "write even when the library's form loses or changes members (listed)");
+    prof_cmd->footer([] {
+        return "These fields never reach the ffmpeg arguments: " + cli::fields_outside_args() + ".";
+    });
     fmt_cmd
         ->add_option("-o,--output", prof.output,
                      "write here instead of rewriting FILE (- for standard output; the "
@@ -184,9 +193,9 @@ int main(int argc, char **argv) {
         } else if (*validate_cmd) {
             return cli::run_profile_validate(prof);
         } else if (*args_cmd) {
-            cli::run_profile_args(prof);
+            return cli::run_profile_args(prof);
         } else if (*fmt_cmd) {
-            cli::run_profile_fmt(prof);
+            return cli::run_profile_fmt(prof);
         }
     } catch (const cli::usage_error &e) {
         std::fprintf(stderr, "playback-profile: %s\n", e.what());

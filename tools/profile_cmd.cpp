@@ -3,6 +3,7 @@
 // library's store and works on it there.
 #include "atomic_output.h"
 #include "cli.h"
+#include "profile_check.h"
 #include "text.h"
 
 #include "qxtp.h"
@@ -33,15 +34,25 @@ class profile {
 // Profiles are a few hundred bytes; anything far larger is not one (and /dev/zero never ends).
 constexpr size_t k_max_profile_bytes = 1 << 20;
 
-int32_t load(const std::string &path) {
-    const std::string text = read_text(path, k_max_profile_bytes, "a profile");
+// A profile read from path, and its text, which the checks read a second way.
+struct loaded {
+    int32_t id;
+    std::string text;
+};
+
+loaded load(const std::string &path) {
+    std::string text = read_text(path, k_max_profile_bytes, "a profile");
     if (text.find('\0') != std::string::npos)
-        throw error(display_name(path) + " is not a profile: it holds a NUL byte");
+        throw error(display_name(path) + " is not a profile: it holds a NUL byte at byte " +
+                    std::to_string(text.find('\0') + 1));
     const int32_t id = qxtp_profile_from_json(text.c_str());
+    if (id == -QX_ERR_INVALID_ARG)
+        throw error(display_name(path) + " is not a profile: " + json_problem(text) + " (" +
+                    status_name(-id) + ")");
     if (id < 0)
-        throw error(display_name(path) + " is not a profile: it must be JSON whose root is an " +
-                    "object (" + status_name(-id) + ")");
-    return id;
+        throw error("cannot load " + display_name(path) + ": no free profile slot (" +
+                    status_name(-id) + ")");
+    return {id, std::move(text)};
 }
 
 std::string field_type(const std::string &field) {
@@ -62,46 +73,6 @@ std::string type_rule(const std::string &type) {
     if (type == "uint_string")
         return "a uint_string is empty or digits for a whole number from 0 to 4294967295";
     return "a string is any UTF-8 text";
-}
-
-std::string lower(std::string s) {
-    for (char &c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-size_t edit_distance(const std::string &a, const std::string &b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
-}
-
-// The field a misspelt name probably means: the same letters in another case, or a name a
-// few edits away; "" when none is close.
-std::string closest_field(const std::string &name) {
-    std::string best;
-    size_t best_distance = 3;
-    for (uint32_t i = 0; i < static_cast<uint32_t>(qxtp_profile_field_count()); ++i) {
-        const std::string f = qxtp_profile_field_name(i);
-        if (lower(f) == lower(name))
-            return f;
-        const size_t d = edit_distance(lower(f), lower(name));
-        if (d < best_distance) {
-            best_distance = d;
-            best = f;
-        }
-    }
-    return best;
 }
 
 std::string did_you_mean(const std::string &name) {
@@ -184,9 +155,31 @@ void run_profile_new(const profile_options &o) {
     write_text(dest, json_of(p, dest));
 }
 
+namespace {
+
+// The import's silent choices, said as warnings (show, validate, args).
+void warn_import_changes(const std::string &path, const loaded &l) {
+    for (const auto &line : import_changes(l.text, l.id, false))
+        warn(display_name(path) + ": " + line);
+}
+
+// ffmpeg has u8, s16, s32 and s64 sample formats; "-sample_fmt s8", "s12" or "s24" fails there.
+void warn_rejected_clauses(const std::string &path, const profile &p) {
+    const uint32_t bits = qxtp_profile_parsed_uint(p.id(), "AudioBitsPerSample");
+    if (bits != 0 && bits != 16 && bits != 32 && bits != 64)
+        warn(display_name(path) + ": AudioBitsPerSample " + std::to_string(bits) +
+             " gives \"-sample_fmt s" + std::to_string(bits) +
+             "\", which ffmpeg rejects: its sample formats are u8, s16, s32 and s64 (use 16, 32 "
+             "or 64)");
+}
+
+} // namespace
+
 void run_profile_show(const profile_options &o) {
-    const profile p(load(o.file));
+    const loaded l = load(o.file);
+    const profile p(l.id);
     qx_clear_warnings(); // the validity column shows what the import logged
+    warn_import_changes(o.file, l);
     std::string t = pad("field", 34) + pad("type", 13) + pad("valid", 7) + "value\n";
     for (uint32_t i = 0; i < static_cast<uint32_t>(qxtp_profile_field_count()); ++i) {
         const char *name = qxtp_profile_field_name(i);
@@ -199,8 +192,10 @@ void run_profile_show(const profile_options &o) {
 }
 
 int run_profile_validate(const profile_options &o) {
-    const profile p(load(o.file));
+    const loaded l = load(o.file);
+    const profile p(l.id);
     qx_clear_warnings();
+    warn_import_changes(o.file, l);
     const auto invalid = invalid_fields(p);
     if (invalid.empty()) {
         write_text("-", display_name(o.file) + ": valid\n");
@@ -212,26 +207,88 @@ int run_profile_validate(const profile_options &o) {
     return 1;
 }
 
-void run_profile_args(const profile_options &o) {
-    const profile p(load(o.file));
+int run_profile_args(const profile_options &o) {
+    const loaded l = load(o.file);
+    const profile p(l.id);
     qx_clear_warnings();
-    for (const auto &line : invalid_fields(p)) // fields the arguments leave out
-        warn(display_name(o.file) + ": " + line);
+    warn_import_changes(o.file, l);
+    // Arguments from an invalid profile would silently leave its invalid fields out.
+    const auto invalid = invalid_fields(p);
+    for (const auto &line : invalid)
+        std::fprintf(stderr, "playback-profile: %s: %s\n", display_name(o.file).c_str(),
+                     line.c_str());
+    if (!invalid.empty())
+        return 1;
+    warn_rejected_clauses(o.file, p);
     const char *args = qxtp_profile_to_ffmpeg_args(p.id());
     const char *ext = args ? qxtp_profile_file_type(p.id()) : nullptr;
     if (!args || !ext)
         throw error(display_name(o.file) + ": the profile store lost the profile (" +
                     status_name(QX_ERR_NO_SUCH_PROFILE) + ")");
-    write_text("-", std::string(args) + "\n" + ext + "\n");
+    std::string a = args;
+    if (o.args_only) // one line for $(...) on an ffmpeg command line
+        write_text("-", a + "\n");
+    else if (o.type_only)
+        write_text("-", std::string(ext) + "\n");
+    else
+        write_text("-", a + "\n" + ext + "\n");
+    return 0;
 }
 
-void run_profile_fmt(const profile_options &o) {
-    const profile p(load(o.file));
+int run_profile_fmt(const profile_options &o) {
+    const loaded l = load(o.file);
+    const profile p(l.id);
     qx_clear_warnings();
+    const auto changes = import_changes(l.text, l.id, true);
+    const std::string dest = o.output.empty() ? o.file : o.output;
+    if (!changes.empty() && !o.force) {
+        for (const auto &line : changes)
+            std::fprintf(stderr, "playback-profile: %s: %s\n", display_name(o.file).c_str(),
+                         line.c_str());
+        std::fprintf(stderr,
+                     "playback-profile: %s: not written: the library's form would lose or change "
+                     "what is listed above; --force writes it anyway\n",
+                     display_name(dest, true).c_str());
+        return 1;
+    }
+    for (const auto &line : changes)
+        warn(display_name(o.file) + ": " + line);
     for (const auto &line : invalid_fields(p))
         warn(display_name(o.file) + ": " + line);
-    const std::string dest = o.output.empty() ? o.file : o.output;
     write_text(dest, json_of(p, dest));
+    return 0;
+}
+
+// Which fields never reach the arguments, found by changing each one on a profile where every
+// other field is set: for profile --help.
+std::string fields_outside_args() {
+    const int32_t base = qxtp_profile_create(nullptr);
+    if (base < 0)
+        return "";
+    const profile p(base);
+    auto sample = [](const std::string &type, int k) -> std::string {
+        if (type == "bool")
+            return k ? "true" : "false";
+        if (type == "string")
+            return k ? "mp3" : "mkv";
+        return std::to_string(k + 7);
+    };
+    const uint32_t n = static_cast<uint32_t>(qxtp_profile_field_count());
+    for (uint32_t i = 0; i < n; ++i)
+        qxtp_profile_set(p.id(), qxtp_profile_field_name(i),
+                         sample(qxtp_profile_field_type(i), 0).c_str());
+    std::string list;
+    for (uint32_t i = 0; i < n; ++i) {
+        const char *f = qxtp_profile_field_name(i);
+        const std::string before = qxtp_profile_to_ffmpeg_args(p.id());
+        qxtp_profile_set(p.id(), f, sample(qxtp_profile_field_type(i), 1).c_str());
+        const std::string after = qxtp_profile_to_ffmpeg_args(p.id());
+        qxtp_profile_set(p.id(), f, sample(qxtp_profile_field_type(i), 0).c_str());
+        if (before == after)
+            list += (list.empty() ? "" : ", ") + std::string(f);
+    }
+    qx_clear_warnings();
+    return list;
 }
 
 } // namespace cli
