@@ -40,6 +40,11 @@ const extension_row k_aliases[] = {
     {"svx", SF_FORMAT_SVX, 0},
 };
 
+// Audio extensions of formats libsndfile cannot write: refused, where any other unknown
+// extension (".tmp", ".part") leaves the output in the input's format.
+const char *const k_unwritable[] = {"aac", "ac3", "alac", "amr", "ape", "dts",  "eac3", "m4a",
+                                    "m4b", "mka", "mp4",  "ra",  "tta", "webm", "wma",  "wv"};
+
 // The aliases, then each major format of libsndfile's table under its extension (the first
 // entry wins where two share one, as "wav" and "mat" do).
 std::vector<extension_row> extension_table() {
@@ -167,6 +172,10 @@ int choose_output_format(const std::string &out_path, const std::string &type, c
         return in.format;
     const auto row =
         std::find_if(rows.begin(), rows.end(), [&](const auto &r) { return r.ext == ext; });
+    const bool unwritable =
+        std::find(std::begin(k_unwritable), std::end(k_unwritable), ext) != std::end(k_unwritable);
+    if (row == rows.end() && type.empty() && !unwritable)
+        return in.format;
     if (row == rows.end()) {
         const std::string what = type.empty()
                                      ? display_name(out_path, true) + ": extension '." + ext + "'"

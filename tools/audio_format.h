@@ -12,8 +12,9 @@ namespace cli {
 
 // The libsndfile format (container | encoding) for the output. type is --type's value (an
 // extension such as "flac", empty for none); without it the output's extension decides, and
-// without a known extension the input's format. An extension or type libsndfile cannot write
-// is refused with the list of those it can. FLAC keeps the input's bit depth.
+// without a known extension the input's format. A type, or the extension of an audio format,
+// that libsndfile cannot write is refused with the list of those it can. FLAC keeps the
+// input's bit depth.
 int choose_output_format(const std::string &out_path, const std::string &type, const SF_INFO &in);
 
 // A short name of a format for messages: "FLAC (16 bit)".

@@ -51,6 +51,7 @@ TEST_F(EqFiles, OutputFormatFollowsTheExtensionOrType) {
         {SF_FORMAT_WAV | SF_FORMAT_PCM_16, {"out.bin", "--type", "flac"}, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
         {SF_FORMAT_WAV | SF_FORMAT_PCM_16, {"out.wav", "--type", "caf"},  SF_FORMAT_CAF | SF_FORMAT_PCM_16},
         {SF_FORMAT_AIFF | SF_FORMAT_PCM_24, {"out"},     SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
+        {SF_FORMAT_AIFF | SF_FORMAT_PCM_24, {"out.part"}, SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
         // clang-format on
     };
     for (const auto &c : cases) {

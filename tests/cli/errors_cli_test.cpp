@@ -50,6 +50,8 @@ TEST_F(ErrorsAndHelp, BadInputFailsWithOneMessageAndLeavesNoOutput) {
         {{"eq", "in.wav", "out.wav", "--format", "s24"}, "", {"s24"}},
         {{"eq", "in.wav", "out.m4a"}, "", {"'out.m4a'", "'.m4a'", "flac", "mp3", "wav", "--type"}},
         {{"eq", "in.wav", "out.wav", "--type", "m4a"}, "", {"--type 'm4a'", "flac"}},
+        {{"eq", "in.wav", "out.tmp", "--type", "xyz"}, "", {"--type 'xyz'", "flac"}},
+        {{"eq", "in.wav", "out.WMA"}, "", {"'out.WMA'", "'.wma'", "flac"}},
         {{"eq", "in.wav", "out.opus"}, "", {"'out.opus'", "OGG", "44100"}},
         {{"eq", "in.wav", "out.mp3", "--quality", "11"}, "", {"--quality"}},
         {{"eq", "in.wav", "out.mp3", "--bitrate-mode", "fast"}, "", {"--bitrate-mode"}},
