@@ -296,7 +296,7 @@ void report(const eq_options &o, const sample_counts &c, bool s16_path, bool flo
     const double peak_db = 20.0 * std::log10(c.peak);
     // Round the suggestion up to half a decibel, so that following it leaves no clip.
     const double need = s16_path ? response_peak_db() : peak_db;
-    const double hint = std::ceil(std::max(need, 0.5) * 2.0) / 2.0;
+    const double hint = std::min(std::ceil(std::max(need, 0.5) * 2.0) / 2.0, 60.0);
     std::string what = count_text(c.clipped) + " of " + count_text(c.samples) + " samples " +
                        (float_out && !s16_path ? "exceed full scale" : "clipped");
     what += s16_path ? " (peak at full scale: the 16-bit path saturates there)"
@@ -307,12 +307,11 @@ void report(const eq_options &o, const sample_counts &c, bool s16_path, bool flo
 } // namespace
 
 void run_eq(const eq_options &o) {
-    // Settings first: a bad preset, gain or preamp is reported before any file is opened.
+    // Settings first: a bad preset or gain is reported before any file is opened.
     if (!o.preset.empty())
         apply_preset(o.preset);
     for (const auto &g : o.gains)
         apply_gain(g);
-    const double preamp_db = preamp_gain_db(o.preamp);
 
     SF_INFO info{};
     sndfile_closer in;
@@ -329,6 +328,9 @@ void run_eq(const eq_options &o) {
         throw error(display_name(o.in) + ": its sample rate " + std::to_string(info.samplerate) +
                     " Hz is outside the equaliser's 1 to 384000 Hz (ERR_BAD_SAMPLE_RATE)");
     const bool s16 = o.format == "s16" || (o.format.empty() && is_16_bit(info));
+    // Read once the equaliser has its rate and gains: a level taken from the response (the
+    // headroom the settings need) belongs here, before anything is written.
+    const double preamp_db = preamp_gain_db(o.preamp);
 
     SF_INFO out_info{};
     out_info.samplerate = info.samplerate;

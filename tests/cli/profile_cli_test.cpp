@@ -299,6 +299,20 @@ TEST_F(ProfileCommand, IgnoredAndChangedMembersAreNamed) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
 
+    // Texts the import cuts: at a NUL character, and to the field's 127 bytes.
+    const std::string long_name(200, 'n');
+    r = run({"profile", "show", "-"},
+            "{\"ProfileName\":\"" + long_name + "\",\"FormatCreator\":\"mp3\\u0000x\"}");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("ProfileName is cut to 127 bytes: it becomes \"" +
+                         long_name.substr(0, 127) + "\""),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("FormatCreator is cut at its NUL character (\\u0000): it becomes \"mp3\""),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(count(r.err, "\n"), 2u) << r.err;
+
     // A valid, complete file in another layout needs no --force.
     write_file(dir / "ok.json", "{ \"AudioBitrate\": \"128000\", \"FormatQuality\": \" 5\" }");
     r = run({"profile", "fmt", "ok.json", "-o", "-"});
