@@ -7,6 +7,7 @@
 #include "atomic_output.h"
 #include "audio_format.h"
 #include "cli.h"
+#include "text.h"
 
 #include "qxeq.h"
 
@@ -324,9 +325,10 @@ void run_eq(const eq_options &o) {
     if (info.channels < 1 || info.channels > 8)
         throw error(display_name(o.in) + " has " + std::to_string(info.channels) +
                     " channels; the equaliser takes 1 to 8");
-    if (qxeq_set_sample_rate(info.samplerate) != QX_OK)
+    const int32_t rate_rc = qxeq_set_sample_rate(info.samplerate);
+    if (rate_rc != QX_OK)
         throw error(display_name(o.in) + ": its sample rate " + std::to_string(info.samplerate) +
-                    " Hz is outside the equaliser's 1 to 384000 Hz (ERR_BAD_SAMPLE_RATE)");
+                    " Hz is outside the equaliser's 1 to 384000 Hz (" + status_name(rate_rc) + ")");
     const bool s16 = o.format == "s16" || (o.format.empty() && is_16_bit(info));
     // Read once the equaliser has its rate and gains: a level taken from the response (the
     // headroom the settings need) belongs here, before anything is written.
@@ -389,8 +391,8 @@ void run_eq(const eq_options &o) {
         const int32_t rc = s16 ? qxeq_process_s16(io.s16(), frames, info.channels)
                                : qxeq_process_f32(io.f32(), frames, info.channels);
         if (rc != QX_OK)
-            throw error("the equaliser refused a block of " + std::to_string(frames) +
-                        " frames (status " + std::to_string(rc) + ")");
+            throw error("the equaliser refused a block of " + std::to_string(frames) + " frames (" +
+                        status_name(rc) + ")");
         if (s16)
             io.write_s16(n, changes);
         else

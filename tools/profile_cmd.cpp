@@ -1,6 +1,7 @@
 // The profile commands: create, show, validate, convert to ffmpeg arguments and rewrite
 // transcode profiles kept as the library's JSON text. Each command loads one profile into the
-// library's store and works on it there.
+// library's store and works on it there; what the import ignores or changes on the way is
+// found by profile_check and said, and fmt refuses to write such a loss unless forced.
 #include "atomic_output.h"
 #include "cli.h"
 #include "profile_check.h"
@@ -8,10 +9,9 @@
 
 #include "qxtp.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -62,7 +62,10 @@ std::string field_type(const std::string &field) {
     return "?";
 }
 
-std::string value_of(const profile &p, const std::string &field);
+std::string value_of(const profile &p, const std::string &field) {
+    const char *v = qxtp_profile_get(p.id(), field.c_str());
+    return v ? v : "";
+}
 
 // What a field's type accepts, for messages about a value it refused.
 std::string type_rule(const std::string &type) {
@@ -96,11 +99,6 @@ std::string pad(std::string s, size_t width) {
     if (s.size() < width)
         s.append(width - s.size(), ' ');
     return s;
-}
-
-std::string value_of(const profile &p, const std::string &field) {
-    const char *v = qxtp_profile_get(p.id(), field.c_str());
-    return v ? v : "";
 }
 
 std::string json_of(const profile &p, const std::string &path) {
