@@ -33,7 +33,7 @@ void apply_preset(const std::string &name);
 // Apply one "BAND=DB" setting. BAND is a band index 0..7 or a band's centre frequency in Hz
 // ("1500=-3"); DB a finite number of dB. A gain outside +-24 dB is clamped by the library;
 // the tool warns with the value the band got.
-void apply_gain(const std::string &spec);
+void apply_gain(const std::string &setting);
 
 // Print one warning of the tool's own: "playback-profile: warning: TEXT".
 void warn(const std::string &text);

@@ -62,12 +62,12 @@ void apply_preset(const std::string &name) {
                           status_name(rc) + ")");
 }
 
-void apply_gain(const std::string &spec) {
-    const std::string shown = "--gain '" + escaped(spec) + "'";
-    const size_t eq = spec.find('=');
+void apply_gain(const std::string &setting) {
+    const std::string shown = "--gain '" + escaped(setting) + "'";
+    const size_t eq = setting.find('=');
     if (eq == std::string::npos)
         throw usage_error(shown + ": expected BAND=DB, for example 3=-6 or 1500=-6");
-    const std::string band_text = spec.substr(0, eq), db_text = spec.substr(eq + 1);
+    const std::string band_text = setting.substr(0, eq), db_text = setting.substr(eq + 1);
     uint32_t band = 0;
     double db = 0.0;
     if (!parse_band(band_text, band))

@@ -124,12 +124,12 @@ void run_profile_new(const profile_options &o) {
     if (id < 0)
         throw error("cannot create a profile: no free slot (" + status_name(-id) + ")");
     const profile p(id);
-    for (const auto &spec : o.sets) {
-        const std::string shown = "--set '" + escaped(spec) + "'";
-        const size_t eq = spec.find('=');
+    for (const auto &setting : o.sets) {
+        const std::string shown = "--set '" + escaped(setting) + "'";
+        const size_t eq = setting.find('=');
         if (eq == std::string::npos)
             throw usage_error(shown + ": expected Field=Value, for example AudioBitrate=128000");
-        const std::string field = spec.substr(0, eq), value = spec.substr(eq + 1);
+        const std::string field = setting.substr(0, eq), value = setting.substr(eq + 1);
         const size_t bad = first_bad_utf8(value);
         if (bad != std::string::npos)
             throw usage_error(shown + ": the value is not UTF-8 text (byte " +
