@@ -7,6 +7,7 @@
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <sndfile.h>
 
@@ -74,6 +75,11 @@ int main(int argc, char **argv) {
     double peak = 0.0;
     int b, i, k;
 
+    if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+        printf("Usage: make-example-clip OUT.wav\n\nWrites the example clip: two seconds of a "
+               "generated groove, 16-bit stereo at 44100 Hz.\n");
+        return 0;
+    }
     if (argc != 2) {
         fprintf(stderr, "usage: %s OUT.wav\n", argv[0]);
         return 2;

@@ -107,59 +107,180 @@ std::string display_name(const std::string &path, bool output) {
 
 // MARK: atomic_output
 
-atomic_output::atomic_output(const std::string &path) : path_(path), to_stdout_(path == "-") {
-    if (to_stdout_) {
+namespace {
+
+// Devices, FIFOs and sockets, and the links under /dev and /proc (/dev/stdout, /proc/self/fd/1)
+// whose file a shell or another process already holds open: written in place, never replaced.
+bool is_stream_target(const std::string &path, const struct stat &st) {
+    return !S_ISREG(st.st_mode) || path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+}
+
+std::string folder_of(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// The file a path names once the symbolic links of its last part are followed, which need not
+// exist yet (a link to a new file). The folders on the way may be links themselves: a rename
+// within the target's folder works whatever they are.
+std::string follow_links(const std::string &path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return p;
+        std::string link(4096, '\0');
+        const ssize_t n = readlink(p.c_str(), link.data(), link.size());
+        if (n < 0 || static_cast<size_t>(n) >= link.size())
+            return p;
+        link.resize(static_cast<size_t>(n));
+        p = link[0] == '/' ? link : folder_of(p) + link;
+    }
+    errno = ELOOP;
+    throw error(system_error("cannot write", path, true));
+}
+
+} // namespace
+
+atomic_output::atomic_output(const std::string &path) : path_(path) {
+    if (path == "-") {
+        stream_fd_ = STDOUT_FILENO;
         fd_ = anonymous_temp_file();
         return;
     }
     const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (base.empty())
+    if (path.substr(slash == std::string::npos ? 0 : slash + 1).empty())
         throw error("cannot write " + display_name(path, true) + ": not a file name");
     struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        throw error("cannot write " + display_name(path, true) + ": it is a directory");
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            throw error("cannot write " + display_name(path, true) + ": it is a directory");
+        if (is_stream_target(path, st)) {
+            const int flags = O_WRONLY | O_NOCTTY | O_CLOEXEC | (S_ISREG(st.st_mode) ? O_TRUNC : 0);
+            stream_fd_ = ::open(path.c_str(), flags);
+            if (stream_fd_ < 0)
+                throw error(system_error("cannot write", path, true));
+            fd_ = anonymous_temp_file();
+            return;
+        }
+    }
+    target_ = follow_links(path);
+    if (stat(target_.c_str(), &st) == 0) {
+        existed_ = true;
+        mode_ = st.st_mode & 07777;
+        uid_ = st.st_uid;
+        gid_ = st.st_gid;
+    } else {
+        mode_ = default_file_mode();
+    }
+    open_temporary();
+}
+
+void atomic_output::open_temporary() {
+    const std::string dir = folder_of(target_);
+    fd_ = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+        unnamed_ = true;
+        return;
+    }
+    // File systems without unnamed files say so with one of these; anything else is an error
+    // a named file would meet too (a missing folder, no permission).
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        throw error(system_error("cannot write", path_, true));
     // A dot name in the same folder: rename() stays within one file system, and a folder
     // listing hides the file while it is being written.
-    tmp_ = dir + "." + base.substr(0, 200) + ".XXXXXX";
-    fd_ = mkstemp(tmp_.data());
+    const size_t slash = target_.rfind('/');
+    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    named_tmp_ = dir + "." + base.substr(0, 200) + ".XXXXXX";
+    fd_ = mkstemp(named_tmp_.data());
     if (fd_ < 0)
-        throw error(system_error("cannot write", path, true));
-    set_pending(tmp_);
+        throw error(system_error("cannot write", path_, true));
+    set_pending(named_tmp_);
 }
 
 atomic_output::~atomic_output() {
     if (fd_ >= 0)
         ::close(fd_);
-    if (!done_ && !to_stdout_) {
-        unlink(tmp_.c_str());
+    if (stream_fd_ > STDERR_FILENO)
+        ::close(stream_fd_);
+    if (!done_ && !named_tmp_.empty()) {
+        unlink(named_tmp_.c_str());
         clear_pending();
     }
 }
 
+// An unnamed file cannot be linked over an existing name: a new path gets it directly, an
+// existing file through a hidden name renamed over it (pending only for that instant).
+void atomic_output::link_into_place() {
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    auto link_to = [&](const std::string &name) {
+        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        // Without /proc, linking by descriptor needs CAP_DAC_READ_SEARCH, which root has.
+        return errno == ENOENT && linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
+    };
+    if (!existed_ && link_to(target_))
+        return;
+    if (!existed_ && errno != EEXIST)
+        throw error(system_error("cannot write", path_, true));
+    const size_t slash = target_.rfind('/');
+    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = folder_of(target_) + "." + base.substr(0, 200) + ".XXXXXX";
+        const int reserved = mkstemp(name.data());
+        if (reserved < 0)
+            throw error(system_error("cannot write", path_, true));
+        ::close(reserved);
+        unlink(name.c_str());
+        set_pending(name);
+        if (!link_to(name)) {
+            clear_pending();
+            if (errno == EEXIST)
+                continue; // another process took the name in between
+            throw error(system_error("cannot write", path_, true));
+        }
+        const bool renamed = std::rename(name.c_str(), target_.c_str()) == 0;
+        const int saved = errno;
+        if (!renamed)
+            unlink(name.c_str());
+        clear_pending();
+        errno = saved;
+        if (!renamed)
+            throw error(system_error("cannot write", path_, true));
+        return;
+    }
+    errno = EEXIST;
+    throw error(system_error("cannot write", path_, true));
+}
+
 void atomic_output::commit() {
-    if (to_stdout_) {
+    if (stream_fd_ >= 0) {
         if (lseek(fd_, 0, SEEK_SET) < 0)
-            throw error(system_error("cannot read back", "-", true));
-        read_chunks(fd_, "cannot read back", "-", true, [](const char *data, size_t n) {
-            if (!write_all(STDOUT_FILENO, data, n))
-                throw error(system_error("cannot write", "-", true));
+            throw error(system_error("cannot read back", path_, true));
+        read_chunks(fd_, "cannot read back", path_, true, [&](const char *data, size_t n) {
+            if (!write_all(stream_fd_, data, n))
+                throw error(system_error("cannot write", path_, true));
         });
         done_ = true;
         return;
     }
-    // mkstemp makes the file private; the result gets the mode a new file would have.
-    if (fchmod(fd_, default_file_mode()) != 0)
+    // The temporary file is private until now; the result gets the replaced file's mode and
+    // owner, or the mode a new file would have. Another owner is kept only where allowed.
+    if (existed_ && (uid_ != geteuid() || gid_ != getegid()))
+        (void)!fchown(fd_, uid_, gid_);
+    if (fchmod(fd_, static_cast<mode_t>(mode_)) != 0)
         throw error(system_error("cannot write", path_, true));
+    if (unnamed_) {
+        link_into_place();
+    } else if (std::rename(named_tmp_.c_str(), target_.c_str()) != 0) {
+        throw error(system_error("cannot write", path_, true));
+    }
+    done_ = true;
+    clear_pending();
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0)
         throw error(system_error("cannot write", path_, true));
-    if (std::rename(tmp_.c_str(), path_.c_str()) != 0)
-        throw error(system_error("cannot write", path_, true));
-    done_ = true;
-    clear_pending();
 }
 
 // MARK: whole texts
@@ -194,14 +315,18 @@ int open_named(const std::string &path) {
 
 } // namespace
 
-std::string read_text(const std::string &path) {
+std::string read_text(const std::string &path, size_t limit, const std::string &what) {
     const int fd = path == "-" ? dup(STDIN_FILENO) : open_named(path);
     if (fd < 0)
         throw error(system_error("cannot open", path, false));
     std::string text;
     try {
-        read_chunks(fd, "cannot read", path, false,
-                    [&](const char *data, size_t n) { text.append(data, n); });
+        read_chunks(fd, "cannot read", path, false, [&](const char *data, size_t n) {
+            text.append(data, n);
+            if (text.size() > limit)
+                throw error(display_name(path) + " is not " + what + ": it is larger than " +
+                            std::to_string(limit / 1024) + " KiB");
+        });
     } catch (...) {
         ::close(fd);
         throw;

@@ -1,18 +1,26 @@
 // The eq command: equalise an audio file through the library, block by block. libsndfile reads
-// and writes the audio; the output keeps the input's container, sample format, rate, channels
-// and text tags. 16-bit input goes through the library's 16-bit path, everything else through
-// its float path, unless --format picks one.
+// and writes the audio; the output's format follows its extension or --type (else the input's),
+// and it keeps the input's rate, channels, channel layout and text tags. 16-bit input goes
+// through the library's 16-bit path, everything else through its float path, unless --format
+// picks one. What the file itself cannot show is said on stderr: an input that ends before its
+// header says, samples that clip or are not finite, a layout the output cannot record.
 #include "atomic_output.h"
+#include "audio_format.h"
 #include "cli.h"
+#include "text.h"
 
 #include "qxeq.h"
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -57,40 +65,147 @@ bool is_16_bit(const SF_INFO &info) {
     return (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
 }
 
+// libsndfile writes through these callbacks rather than the descriptor itself, so that a
+// failed write is explained by its errno ("No space left on device"), not a summary text.
+struct fd_stream {
+    int fd;
+    int err = 0; // errno of the first failed call
+};
+
+sf_count_t fd_length(void *p) {
+    struct stat st;
+    return fstat(static_cast<fd_stream *>(p)->fd, &st) == 0 ? st.st_size : -1;
+}
+sf_count_t fd_seek(sf_count_t offset, int whence, void *p) {
+    return lseek(static_cast<fd_stream *>(p)->fd, offset, whence);
+}
+sf_count_t fd_tell(void *p) { return lseek(static_cast<fd_stream *>(p)->fd, 0, SEEK_CUR); }
+sf_count_t fd_read(void *data, sf_count_t n, void *p) {
+    auto *s = static_cast<fd_stream *>(p);
+    sf_count_t done = 0;
+    while (done < n) {
+        const ssize_t k = ::read(s->fd, static_cast<char *>(data) + done, n - done);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0) {
+            if (k < 0 && s->err == 0)
+                s->err = errno;
+            break;
+        }
+        done += k;
+    }
+    return done;
+}
+sf_count_t fd_write(const void *data, sf_count_t n, void *p) {
+    auto *s = static_cast<fd_stream *>(p);
+    sf_count_t done = 0;
+    while (done < n) {
+        const ssize_t k = ::write(s->fd, static_cast<const char *>(data) + done, n - done);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0) {
+            if (s->err == 0)
+                s->err = k < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += k;
+    }
+    return done;
+}
+SF_VIRTUAL_IO k_fd_io = {fd_length, fd_seek, fd_read, fd_write, fd_tell};
+
+// What the samples did on the way, for the warnings after the last block.
+struct sample_counts {
+    uint64_t samples = 0;
+    uint64_t nonfinite_in = 0;  // NaN or infinity read from a float file
+    uint64_t nonfinite_out = 0; // results beyond the float range
+    uint64_t clipped = 0;       // results beyond what the output holds
+    double peak = 0.0;          // largest finite result, 1.0 = full scale
+};
+
 // One block of audio between the files and the library, in the processing path's sample type.
 // 16-bit files are read and written as 16-bit samples; for any other file the tool converts
 // between 16-bit and float itself (libsndfile would store 16-bit values in a float file
-// unscaled, and scales float to 16-bit by 32767 rather than the library's 32768).
+// unscaled, and scales float to 16-bit by 32767 rather than the library's 32768). No NaN or
+// infinity ever reaches an integer or lossy encoder.
 class block_io {
   public:
     block_io(SNDFILE *in, SNDFILE *out, const SF_INFO &in_info, const SF_INFO &out_info,
-             std::string out_name)
+             std::string out_name, const fd_stream &out_stream)
         : in_(in), out_(out), channels_(static_cast<size_t>(in_info.channels)),
-          in_16_(is_16_bit(in_info)), out_16_(is_16_bit(out_info)), out_name_(std::move(out_name)),
-          f_(k_block_frames * channels_), s_(k_block_frames * channels_) {}
+          in_16_(is_16_bit(in_info)), out_16_(is_16_bit(out_info)),
+          out_float_(is_float(out_info.format)), out_lossy_(is_lossy(out_info.format)),
+          out_name_(std::move(out_name)), out_stream_(out_stream), f_(k_block_frames * channels_),
+          s_(k_block_frames * channels_) {}
 
     float *f32() { return f_.data(); }
     int16_t *s16() { return s_.data(); }
+    const sample_counts &counts() const { return counts_; }
 
     // Read up to one block; return the number of frames read, 0 at the end.
-    sf_count_t read_f32() { return sf_readf_float(in_, f_.data(), k_block_frames); }
+    sf_count_t read_f32() {
+        const sf_count_t n = sf_readf_float(in_, f_.data(), k_block_frames);
+        for (size_t i = 0; i < samples(n); ++i)
+            counts_.nonfinite_in += !std::isfinite(f_[i]);
+        return n;
+    }
     sf_count_t read_s16() {
         if (in_16_)
             return sf_readf_short(in_, s_.data(), k_block_frames);
-        const sf_count_t n = sf_readf_float(in_, f_.data(), k_block_frames);
+        const sf_count_t n = read_f32();
         for (size_t i = 0; i < samples(n); ++i)
             s_[i] = to_s16(f_[i]);
         return n;
     }
 
-    void write_f32(sf_count_t n) {
+    // The preamp: a plain gain before the equaliser; 1.0 leaves every bit as it is.
+    void gain_f32(sf_count_t n, float gain) {
+        if (gain != 1.0f)
+            for (size_t i = 0; i < samples(n); ++i)
+                f_[i] *= gain;
+    }
+    void gain_s16(sf_count_t n, double gain) {
+        if (gain != 1.0)
+            for (size_t i = 0; i < samples(n); ++i)
+                s_[i] = static_cast<int16_t>(
+                    std::clamp(std::lrint(s_[i] * gain), long{-32768}, long{32767}));
+    }
+
+    // count_clips: false when the equaliser and preamp leave the samples as they were read.
+    void write_f32(sf_count_t n, bool count_clips) {
+        for (size_t i = 0; i < samples(n); ++i) {
+            const float x = f_[i];
+            if (!std::isfinite(x)) {
+                ++counts_.nonfinite_out;
+                if (!out_float_ && !out_16_)
+                    f_[i] = std::isnan(x) ? 0.0f : std::copysign(1.0f, x);
+                continue;
+            }
+            const double a = std::fabs(static_cast<double>(x));
+            counts_.peak = std::max(counts_.peak, a);
+            // 16-bit output saturates where to_s16 does; anything else holds up to full scale.
+            counts_.clipped +=
+                count_clips && (out_16_ ? x * 32768.0f > 32767.0f || a > 1.0 : a > 1.0);
+            // Lossy encoders model the signal's energy: values far beyond full scale overflow
+            // inside them (LAME aborts), so they get the clip a decoder would apply anyway.
+            if (out_lossy_ && a > 1.0)
+                f_[i] = std::copysign(1.0f, x);
+        }
+        counts_.samples += samples(n);
         if (!out_16_)
             return check(sf_writef_float(out_, f_.data(), n), n);
         for (size_t i = 0; i < samples(n); ++i)
             s_[i] = to_s16(f_[i]);
         check(sf_writef_short(out_, s_.data(), n), n);
     }
-    void write_s16(sf_count_t n) {
+    void write_s16(sf_count_t n, bool count_clips) {
+        // The library's 16-bit results saturate at +-32767.
+        for (size_t i = 0; i < samples(n); ++i) {
+            const int v = std::abs(static_cast<int>(s_[i]));
+            counts_.peak = std::max(counts_.peak, v / 32768.0);
+            counts_.clipped += count_clips && v >= 32767;
+        }
+        counts_.samples += samples(n);
         if (out_16_)
             return check(sf_writef_short(out_, s_.data(), n), n);
         for (size_t i = 0; i < samples(n); ++i)
@@ -102,15 +217,18 @@ class block_io {
     size_t samples(sf_count_t frames) const { return static_cast<size_t>(frames) * channels_; }
     void check(sf_count_t written, sf_count_t n) {
         if (written != n)
-            throw error("cannot write " + out_name_ + ": " + sf_strerror(out_));
+            throw error("cannot write " + out_name_ + ": " +
+                        (out_stream_.err ? std::strerror(out_stream_.err) : sf_strerror(out_)));
     }
 
     SNDFILE *in_, *out_;
     size_t channels_;
-    bool in_16_, out_16_;
+    bool in_16_, out_16_, out_float_, out_lossy_;
     std::string out_name_;
+    const fd_stream &out_stream_;
     std::vector<float> f_;
     std::vector<int16_t> s_;
+    sample_counts counts_;
 };
 
 class progress_bar {
@@ -144,6 +262,51 @@ class progress_bar {
 
 } // namespace
 
+namespace {
+
+std::string count_text(uint64_t n) { return std::to_string(n); }
+
+std::string db_text(double db) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%+.1f", db);
+    return buf;
+}
+
+// The largest boost of the current response over the audible band: the headroom a full-scale
+// input needs when the measured peak is unknown (the 16-bit path saturates inside the library).
+double response_peak_db() {
+    const double hi = std::min(20000.0, qxeq_sample_rate() / 2.0);
+    double peak = 0.0;
+    for (double hz = 20.0; hz < hi; hz *= 1.01)
+        peak = std::max(peak, qxeq_response_db(hz));
+    return peak;
+}
+
+void report(const eq_options &o, const sample_counts &c, bool s16_path, bool float_out) {
+    const std::string out = display_name(o.out, true);
+    if (c.nonfinite_in > 0)
+        warn(display_name(o.in) + ": " + count_text(c.nonfinite_in) +
+             " samples are not finite numbers (NaN or infinity); the equaliser writes them as "
+             "silence");
+    if (c.nonfinite_out > 0)
+        warn(out + ": " + count_text(c.nonfinite_out) +
+             " samples went beyond the float range after equalising; " +
+             (float_out ? "they are stored as infinity" : "they are stored at full scale"));
+    if (c.clipped == 0)
+        return;
+    const double peak_db = 20.0 * std::log10(c.peak);
+    // Round the suggestion up to half a decibel, so that following it leaves no clip.
+    const double need = s16_path ? response_peak_db() : peak_db;
+    const double hint = std::min(std::ceil(std::max(need, 0.5) * 2.0) / 2.0, 60.0);
+    std::string what = count_text(c.clipped) + " of " + count_text(c.samples) + " samples " +
+                       (float_out && !s16_path ? "exceed full scale" : "clipped");
+    what += s16_path ? " (peak at full scale: the 16-bit path saturates there)"
+                     : " (peak " + db_text(peak_db) + " dBFS)";
+    warn(out + ": " + what + "; lower the level with --preamp " + db_text(-hint));
+}
+
+} // namespace
+
 void run_eq(const eq_options &o) {
     // Settings first: a bad preset or gain is reported before any file is opened.
     if (!o.preset.empty())
@@ -153,55 +316,108 @@ void run_eq(const eq_options &o) {
 
     SF_INFO info{};
     sndfile_closer in;
-    in.f = sf_open_fd(open_input(o.in), SFM_READ, &info, SF_TRUE);
+    const int in_fd = open_input(o.in);
+    const sf_count_t promised = promised_frames(in_fd);
+    in.f = sf_open_fd(in_fd, SFM_READ, &info, SF_TRUE);
     if (!in.f)
         throw error("cannot read " + display_name(o.in) + ": not an audio file libsndfile reads (" +
                     sf_strerror(nullptr) + ")");
     if (info.channels < 1 || info.channels > 8)
         throw error(display_name(o.in) + " has " + std::to_string(info.channels) +
                     " channels; the equaliser takes 1 to 8");
-    if (qxeq_set_sample_rate(info.samplerate) != QX_OK)
-        throw error(display_name(o.in) + ": sample rate " + std::to_string(info.samplerate) +
-                    " Hz is outside 1..384000 (" + qxeq_last_error() + ")");
+    const int32_t rate_rc = qxeq_set_sample_rate(info.samplerate);
+    if (rate_rc != QX_OK)
+        throw error(display_name(o.in) + ": its sample rate " + std::to_string(info.samplerate) +
+                    " Hz is outside the equaliser's 1 to 384000 Hz (" + status_name(rate_rc) + ")");
     const bool s16 = o.format == "s16" || (o.format.empty() && is_16_bit(info));
+    // Read once the equaliser has its rate and gains: a level taken from the response (the
+    // headroom the settings need) belongs here, before anything is written.
+    const double preamp_db = preamp_gain_db(o.preamp);
 
-    atomic_output out(o.out);
     SF_INFO out_info{};
     out_info.samplerate = info.samplerate;
     out_info.channels = info.channels;
-    out_info.format = info.format;
+    out_info.format = choose_output_format(o.out, o.type, info);
+    const bool lossy = is_lossy(out_info.format);
+    if (!lossy && (o.quality >= 0 || !o.bitrate_mode.empty()))
+        warn("--quality and --bitrate-mode set lossy encoders (MP3, Vorbis, Opus) only; " +
+             display_name(o.out, true) + " is " + format_name(out_info.format));
+
+    atomic_output out(o.out);
+    fd_stream stream{out.fd()};
     sndfile_closer w;
-    w.f = sf_open_fd(out.fd(), SFM_WRITE, &out_info, SF_FALSE);
+    w.f = sf_open_virtual(&k_fd_io, SFM_WRITE, &out_info, &stream);
     if (!w.f)
-        throw error("cannot write " + display_name(o.out, true) + " in the input's format (" +
-                    sf_strerror(nullptr) + ")");
+        throw error(
+            "cannot write " + display_name(o.out, true) + " as " + format_name(out_info.format) +
+            " at " + std::to_string(info.samplerate) + " Hz with " + std::to_string(info.channels) +
+            " channels: " + (stream.err ? std::strerror(stream.err) : sf_strerror(nullptr)));
     // Boosted float samples beyond full scale clip in an integer file instead of wrapping.
     sf_command(w.f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (lossy) {
+        // libsndfile's level runs from 0 (best) to 1 (smallest).
+        double level = (10 - (o.quality >= 0 ? o.quality : 10)) / 10.0;
+        sf_command(w.f, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
+        const std::string mode_name = o.bitrate_mode.empty() ? "variable" : o.bitrate_mode;
+        int mode = mode_name == "constant"  ? SF_BITRATE_MODE_CONSTANT
+                   : mode_name == "average" ? SF_BITRATE_MODE_AVERAGE
+                                            : SF_BITRATE_MODE_VARIABLE;
+        if (sf_command(w.f, SFC_SET_BITRATE_MODE, &mode, sizeof mode) != SF_TRUE &&
+            !o.bitrate_mode.empty())
+            throw usage_error("--bitrate-mode " + o.bitrate_mode + ": the " +
+                              format_name(out_info.format) + " encoder has no such mode");
+    }
+    std::vector<int> layout(static_cast<size_t>(info.channels));
+    const int layout_bytes = static_cast<int>(layout.size() * sizeof(int));
+    if (sf_command(in.f, SFC_GET_CHANNEL_MAP_INFO, layout.data(), layout_bytes) == SF_TRUE &&
+        sf_command(w.f, SFC_SET_CHANNEL_MAP_INFO, layout.data(), layout_bytes) != SF_TRUE)
+        warn(display_name(o.out, true) + ": " + format_name(out_info.format) +
+             " cannot record the input's channel layout; the channels keep their order");
     for (int s = SF_STR_FIRST; s <= SF_STR_LAST; ++s)
         if (const char *text = sf_get_string(in.f, s))
             sf_set_string(w.f, s, text);
 
-    block_io io(in.f, w.f, info, out_info, display_name(o.out, true));
+    const bool changes = !qxeq_is_bypassed() || preamp_db != 0.0;
+    const double gain = std::pow(10.0, preamp_db / 20.0);
+    block_io io(in.f, w.f, info, out_info, display_name(o.out, true), stream);
     progress_bar bar(info.frames, info.channels);
     sf_count_t done = 0;
     for (sf_count_t n; (n = s16 ? io.read_s16() : io.read_f32()) > 0;) {
         const int32_t frames = static_cast<int32_t>(n);
+        if (s16)
+            io.gain_s16(n, gain);
+        else
+            io.gain_f32(n, static_cast<float>(gain));
         const int32_t rc = s16 ? qxeq_process_s16(io.s16(), frames, info.channels)
                                : qxeq_process_f32(io.f32(), frames, info.channels);
         if (rc != QX_OK)
-            throw error(std::string("equaliser: ") + qxeq_last_error());
+            throw error("the equaliser refused a block of " + std::to_string(frames) + " frames (" +
+                        status_name(rc) + ")");
         if (s16)
-            io.write_s16(n);
+            io.write_s16(n, changes);
         else
-            io.write_f32(n);
+            io.write_f32(n, changes || !is_float(out_info.format));
         done += n;
         bar.update(done);
     }
-    if (sf_error(in.f) != SF_ERR_NO_ERROR)
-        throw error("cannot read " + display_name(o.in) + ": " + sf_strerror(in.f));
+    // A damaged or cut file: what could be read is kept, and said so.
+    const sf_count_t expected =
+        std::max(promised, info.frames == SF_COUNT_MAX ? sf_count_t{-1} : info.frames);
+    if (sf_error(in.f) != SF_ERR_NO_ERROR) {
+        if (done == 0)
+            throw error("cannot read " + display_name(o.in) + ": " + sf_strerror(in.f));
+        warn(display_name(o.in) + " is damaged or cut short: reading stopped after frame " +
+             std::to_string(done) + (expected > 0 ? " of " + std::to_string(expected) : "") + " (" +
+             sf_strerror(in.f) + "); the frames before it were equalised");
+    } else if (expected > done) {
+        warn(display_name(o.in) + " ends early: its header promises " + std::to_string(expected) +
+             " frames, the file holds " + std::to_string(done) + "; those were equalised");
+    }
     if (w.close() != 0)
-        throw error("cannot write " + display_name(o.out, true) + ": " + sf_strerror(nullptr));
+        throw error("cannot write " + display_name(o.out, true) + ": " +
+                    (stream.err ? std::strerror(stream.err) : sf_strerror(nullptr)));
     out.commit();
+    report(o, io.counts(), s16, is_float(out_info.format));
 }
 
 } // namespace cli

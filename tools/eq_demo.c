@@ -29,16 +29,34 @@ int main(int argc, char **argv) {
     uint32_t band;
     int i;
 
-    if (qxeq_set_sample_rate(RATE) != QX_OK || qxeq_set_preset(preset) != QX_OK) {
-        fprintf(stderr, "eq-demo: %s: %s\n", preset, qxeq_last_error());
+    if (argc > 1 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+        printf("Usage: eq-demo [PRESET]\n\nEqualises a generated two-tone signal (400 and 2400 "
+               "Hz) with PRESET\n(default PS_rock) and prints the response at the band centres "
+               "and the level\nof each tone before and after. 'playback-profile presets' lists "
+               "the presets.\n");
+        return 0;
+    }
+    if (argc > 2) {
+        fprintf(stderr, "eq-demo: expected at most one argument, a preset name (see --help)\n");
+        return 2;
+    }
+    if (qxeq_set_sample_rate(RATE) != QX_OK) {
+        fprintf(stderr, "eq-demo: the equaliser refused %d Hz (ERR_BAD_SAMPLE_RATE)\n", RATE);
         return 1;
+    }
+    if (qxeq_set_preset(preset) != QX_OK) {
+        fprintf(stderr,
+                "eq-demo: unknown preset '%s'; 'playback-profile presets' lists them "
+                "(ERR_NO_SUCH_PRESET)\n",
+                preset);
+        return 2;
     }
     for (i = 0; i < FRAMES; ++i)
         block[i] = (float)(0.25 * sin(2.0 * M_PI * 400.0 * i / RATE) +
                            0.25 * sin(2.0 * M_PI * 2400.0 * i / RATE));
     memcpy(before, block, sizeof block);
     if (qxeq_process_f32(block, FRAMES, 1) != QX_OK) {
-        fprintf(stderr, "eq-demo: %s\n", qxeq_last_error());
+        fprintf(stderr, "eq-demo: the equaliser refused the block (ERR_INVALID_ARG)\n");
         return 1;
     }
 

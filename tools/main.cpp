@@ -34,7 +34,10 @@ std::string field_list() {
 // positional arguments after it.
 template <class T>
 CLI::Option *repeated(CLI::App *app, const std::string &name, T &values, const std::string &help) {
-    return app->add_option(name, values, help)->allow_extra_args(false);
+    return app->add_option(name, values, help)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
 }
 
 } // namespace
@@ -54,9 +57,26 @@ int main(int argc, char **argv) {
     eq_cmd->add_option("IN", eq.in, "input audio file, - for standard input")->required();
     eq_cmd
         ->add_option("OUT", eq.out,
-                     "output file, - for standard output; it keeps the input's "
-                     "format, rate and channels")
+                     "output file, - for standard output; its extension picks the format "
+                     "(.wav, .flac, .mp3, .ogg, .opus, ...), else it keeps the input's; rate "
+                     "and channels are the input's")
         ->required();
+    eq_cmd->add_option("--type", eq.type,
+                       "output format as an extension (flac, wav, mp3, ...), whatever OUT's name");
+    eq_cmd
+        ->add_option("--quality", eq.quality,
+                     "lossy outputs (MP3, Vorbis, Opus): 0 smallest .. 10 best (default 10)")
+        ->check(CLI::Range(0, 10));
+    eq_cmd
+        ->add_option("--bitrate-mode", eq.bitrate_mode,
+                     "lossy outputs: constant, average or variable (default variable where "
+                     "the encoder has it)")
+        ->check(CLI::IsMember({"constant", "average", "variable"}));
+    eq_cmd
+        ->add_option("--preamp", eq.preamp,
+                     "gain in dB applied before the equaliser, e.g. -6 for headroom "
+                     "(default 0)")
+        ->type_name("DB");
     auto *eq_preset = eq_cmd->add_option("--preset", eq.preset, "preset name, e.g. PS_rock");
     repeated(eq_cmd, "--gain", eq.gains, "set a band's gain, BAND=DB (repeatable)")
         ->type_name("BAND=DB")
@@ -110,6 +130,15 @@ int main(int argc, char **argv) {
         prof_cmd->add_subcommand("fmt", "Rewrite a profile file in the library's own JSON form.");
     for (auto *c : {show_cmd, validate_cmd, args_cmd, fmt_cmd})
         c->add_option("FILE", prof.file, "profile JSON file, - for standard input")->required();
+    args_cmd->add_flag("--args-only", prof.args_only,
+                       "print the argument line only, e.g. for $(...) on an ffmpeg command line");
+    args_cmd->add_flag("--type-only", prof.type_only, "print the output file extension only")
+        ->excludes("--args-only");
+    fmt_cmd->add_flag("--force", prof.force,
+                      "write even when the library's form loses or changes members (listed)");
+    prof_cmd->footer([] {
+        return "These fields never reach the ffmpeg arguments: " + cli::fields_outside_args() + ".";
+    });
     fmt_cmd
         ->add_option("-o,--output", prof.output,
                      "write here instead of rewriting FILE (- for standard output; the "
@@ -119,6 +148,27 @@ int main(int argc, char **argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
+        // A word where a subcommand belongs: CLI11 calls it an unexpected argument or a missing
+        // subcommand; name it for what it is.
+        for (const CLI::App *parent :
+             {static_cast<const CLI::App *>(&app), static_cast<const CLI::App *>(prof_cmd)}) {
+            if (parent != &app && !parent->parsed())
+                continue;
+            bool chosen = false;
+            for (const CLI::App *sub : parent->get_subcommands({}))
+                chosen = chosen || sub->parsed();
+            const auto extra = parent->remaining();
+            if (chosen || extra.empty() || extra.front().rfind('-', 0) == 0)
+                continue;
+            std::string names;
+            for (const CLI::App *sub : parent->get_subcommands({}))
+                names += (names.empty() ? "" : ", ") + sub->get_name();
+            std::fprintf(stderr, "playback-profile: unknown subcommand '%s'%s: %s (see --help)\n",
+                         extra.front().c_str(),
+                         parent == &app ? "" : (" of '" + parent->get_name() + "'").c_str(),
+                         names.c_str());
+            return 2;
+        }
         const int rc = app.exit(e);
         return rc == 0 ? 0 : 2;
     }
@@ -143,10 +193,13 @@ int main(int argc, char **argv) {
         } else if (*validate_cmd) {
             return cli::run_profile_validate(prof);
         } else if (*args_cmd) {
-            cli::run_profile_args(prof);
+            return cli::run_profile_args(prof);
         } else if (*fmt_cmd) {
-            cli::run_profile_fmt(prof);
+            return cli::run_profile_fmt(prof);
         }
+    } catch (const cli::usage_error &e) {
+        std::fprintf(stderr, "playback-profile: %s\n", e.what());
+        return 2;
     } catch (const cli::error &e) {
         std::fprintf(stderr, "playback-profile: %s\n", e.what());
         return 1;

@@ -3,6 +3,7 @@
 #include "atomic_output.h"
 #include "cli.h"
 #include "svg.h"
+#include "text.h"
 
 #include "qxeq.h"
 
@@ -82,9 +83,10 @@ std::string table(const response_plot &p) {
 } // namespace
 
 void run_response(const response_options &o) {
-    if (qxeq_set_sample_rate(o.rate) != QX_OK)
-        throw error("--rate " + std::to_string(o.rate) + ": outside 1..384000 Hz (" +
-                    qxeq_last_error() + ")");
+    const int32_t rc = qxeq_set_sample_rate(o.rate);
+    if (rc != QX_OK)
+        throw usage_error("--rate " + std::to_string(o.rate) +
+                          ": the sample rate must be 1 to 384000 Hz (" + status_name(rc) + ")");
     response_plot p;
     p.rate = o.rate;
     p.hz = frequencies(o.rate,

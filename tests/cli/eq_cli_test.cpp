@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -65,6 +66,21 @@ std::vector<std::string> settings_args(const eq_case &c) {
     return a;
 }
 
+// Boosting presets push the test signal past full scale, and bands above half of a low rate
+// make the filters grow without bound: the only words these cases may print are the warnings
+// that say so.
+bool only_level_warnings(const std::string &err) {
+    std::istringstream s(err);
+    for (std::string line; std::getline(s, line);) {
+        const bool level = line.find("clipped") != std::string::npos ||
+                           line.find("exceed full scale") != std::string::npos ||
+                           line.find("beyond the float range") != std::string::npos;
+        if (line.rfind("playback-profile: warning: ", 0) != 0 || !level)
+            return false;
+    }
+    return true;
+}
+
 // 3 blocks of 4096 frames and a partial one: the program's block boundaries must not show.
 constexpr int64_t k_long = 3 * 4096 + 1001;
 
@@ -106,7 +122,7 @@ TEST_F(EqCommand, OutputMatchesTheLibrarysProcessCallSampleForSample) {
         args.insert(args.end(), settings.begin(), settings.end());
         const result r = run(args, c.pipes ? read_file(in) : "");
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(only_level_warnings(r.err)) << r.err;
         if (c.pipes)
             write_file(out, r.out);
 
@@ -158,14 +174,15 @@ TEST_F(EqCommand, OutputMatchesTheLibrarysProcessCallSampleForSample) {
     }
 }
 
-TEST_F(EqCommand, ClampedGainPrintsTheLibrarysWarningAndStillEqualises) {
+TEST_F(EqCommand, ClampedGainIsReportedAndStillEqualises) {
     const fs::path dir = fresh_dir();
     const std::vector<float> x = signal(4000, 1, 0.5);
     write_audio(dir / "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1, x);
     const result r = run({"eq", "in.wav", "out.wav", "--gain", "3=30", "--gain", "1500=-3"});
     ASSERT_EQ(r.status, 0) << r.err;
     // 1500 Hz is band 3, so the second setting replaces the clamped one.
-    EXPECT_EQ(r.err, "playback-profile: warning: gain clamp band3 30.000 -> [-24,24]\n");
+    EXPECT_EQ(r.err, "playback-profile: warning: --gain '3=30': 30 dB is outside -24 to 24 dB; "
+                     "band 3 (1500 Hz) is set to 24 dB\n");
 
     ASSERT_EQ(qxeq_set_gain(3, -3.0), QX_OK);
     std::vector<float> want = x;

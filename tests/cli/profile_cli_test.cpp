@@ -114,12 +114,23 @@ TEST_F(ProfileCommand, FmtRewritesAFileInPlaceInTheLibrarysForm) {
     ASSERT_GE(id, 0);
     const std::string want = std::string(qxtp_profile_to_json(id)) + "\n";
 
+    // Losing Comment and changing FileType needs --force; without it the file stays.
     result r = run({"profile", "fmt", "loose.json"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(count(r.err, "\n"), 3u) << r.err;
+    EXPECT_NE(r.err.find("\"Comment\" is ignored"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\"FileType\" \".wav\" is ignored"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir / "loose.json"), loose);
+
+    r = run({"profile", "fmt", "loose.json", "--force"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(count(r.err, "warning: "), 2u) << r.err;
     EXPECT_EQ(read_file(dir / "loose.json"), want);
-    r = run({"profile", "fmt", "loose.json"}); // already in form: unchanged
+    r = run({"profile", "fmt", "loose.json"}); // already in form: unchanged, no --force needed
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
     EXPECT_EQ(read_file(dir / "loose.json"), want);
     EXPECT_EQ(listing(dir), std::vector<std::string>{"loose.json"});
 }
@@ -167,7 +178,7 @@ TEST_F(ProfileCommand, ShowListsEveryFieldWithTypeValidityAndValue) {
     }
 }
 
-TEST_F(ProfileCommand, ValidateListsEachInvalidFieldFromTheWarningLogAndFails) {
+TEST_F(ProfileCommand, ValidateListsEachInvalidFieldAndFails) {
     const fs::path dir = fresh_dir();
     const std::string json = "{\"AudioBitrate\":\"fast\",\"FormatQuality\":\"high\","
                              "\"AlwaysReencode\":\"yes\",\"VideoWidth\":\"1280\"}";
@@ -179,28 +190,145 @@ TEST_F(ProfileCommand, ValidateListsEachInvalidFieldFromTheWarningLogAndFails) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         const std::string name = piped ? "standard input" : "'bad.json'";
-        // Table order, one line each, carrying the library's warning text.
-        EXPECT_EQ(
-            r.err,
-            "playback-profile: " + name +
-                ": ERR_FIELD_INVALID:FormatQuality: \"high\" is not valid for type int\n"
-                "playback-profile: " +
-                name +
-                ": ERR_FIELD_INVALID:AlwaysReencode: \"yes\" is not valid for type bool\n"
-                "playback-profile: " +
-                name +
-                ": ERR_FIELD_INVALID:AudioBitrate: \"fast\" is not valid for type uint_string\n");
+        // Table order, one line each, in plain words with the status name in parentheses.
+        EXPECT_EQ(r.err,
+                  "playback-profile: " + name +
+                      ": FormatQuality \"high\" is not valid: an int is a whole number "
+                      "from -2147483648 to 2147483647 (ERR_FIELD_INVALID)\n"
+                      "playback-profile: " +
+                      name +
+                      ": AlwaysReencode \"yes\" is not valid: a bool is true, false, "
+                      "True, False, 1 or 0 (ERR_FIELD_INVALID)\n"
+                      "playback-profile: " +
+                      name +
+                      ": AudioBitrate \"fast\" is not valid: a uint_string is empty or "
+                      "digits for a whole number from 0 to 4294967295 (ERR_FIELD_INVALID)\n");
     }
 }
 
-TEST_F(ProfileCommand, ArgsReportsFieldsTheImportRejectedAsWarnings) {
+TEST_F(ProfileCommand, ArgsRefusesAnInvalidProfileAndPrintsOneLineOnRequest) {
     fresh_dir();
-    const result r =
-        run({"profile", "args", "-"},
-            "{\"FormatCreator\":\"mp4\",\"AudioBitrate\":\"fast\",\"AudioChannelCount\":2}");
+    result r = run({"profile", "args", "-"},
+                   "{\"FormatCreator\":\"mp4\",\"AudioBitrate\":\"fast\",\"AudioChannelCount\":2}");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "playback-profile: standard input: AudioBitrate \"fast\" is not valid: a "
+                     "uint_string is empty or digits for a whole number from 0 to 4294967295 "
+                     "(ERR_FIELD_INVALID)\n");
+
+    // $(playback-profile profile args --args-only p.json) pastes one line of options.
+    const std::string json = "{\"FormatCreator\":\"mp4\",\"AudioChannelCount\":2}";
+    r = run({"profile", "args", "--args-only", "-"}, json);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "-c:v libx264 -ac 2 \n.mp4\n");
-    EXPECT_EQ(r.err, "playback-profile: warning: ERR_FIELD_INVALID:AudioBitrate\n");
+    EXPECT_EQ(r.out, "-c:v libx264 -ac 2 \n");
+    r = run({"profile", "args", "--type-only", "-"}, json);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, ".mp4\n");
+    r = run({"profile", "args", "--type-only", "--args-only", "-"}, json);
+    EXPECT_EQ(r.status, 2);
+
+    // Bit depths ffmpeg has no signed sample format for: said, the arguments still printed.
+    for (const char *bits : {"8", "12", "24"}) {
+        SCOPED_TRACE(bits);
+        r = run({"profile", "args", "-"},
+                std::string("{\"FormatCreator\":\"mp3\",\"AudioBitsPerSample\":") + bits + "}");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, std::string("-c:a libmp3lame -sample_fmt s") + bits + " \n.mp3\n");
+        EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+        EXPECT_NE(r.err.find("warning: standard input: AudioBitsPerSample " + std::string(bits)),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("ffmpeg"), std::string::npos) << r.err;
+    }
+    r = run({"profile", "args", "-"}, "{\"AudioBitsPerSample\":16}");
+    EXPECT_EQ(r.err, "");
+
+    // profile --help names the fields that never reach the arguments.
+    r = run({"profile", "--help"});
+    EXPECT_NE(r.out.find("never reach the ffmpeg arguments: ProfileName, FormatQuality, "
+                         "ProfileEnableMrfCrf444, HardwareAccelerationEnabled, AlwaysReencode, "
+                         "VideoPixelAspectRatioNumerator, VideoPixelAspectRatioDenominator."),
+              std::string::npos)
+        << r.out;
+}
+
+// Members the import ignores and values it changes: show and validate warn and keep their
+// exit status, fmt refuses to lose them without --force.
+TEST_F(ProfileCommand, IgnoredAndChangedMembersAreNamed) {
+    const fs::path dir = fresh_dir();
+    const std::string typo = "{\"ProfileName\":\"x\",\"AudioBitRate\":128000,"
+                             "\"FormatQuality\":23.5,\"Notes\":\"keep me\","
+                             "\"AlwaysReencode\":\"yes\",\"VideoWidth\":null,"
+                             "\"FormatCreator\":\"aac\",\"FormatCreator\":\"mp3\","
+                             "\"HardwareAccelerationEnabled\":2,\"ProfileName\":\"y\"}";
+    write_file(dir / "typo.json", typo);
+    const std::vector<std::string> warned = {
+        "member \"AudioBitRate\" is ignored: no field has that name (did you mean "
+        "\"AudioBitrate\"?)",
+        "FormatQuality 23.5 is not imported (a real number",
+        "member \"Notes\" is ignored: no field has that name\n",
+        "VideoWidth null is not imported (null",
+        "a second \"FormatCreator\" member is ignored",
+        "a second \"ProfileName\" member is ignored",
+    };
+    // The invalid bool texts ("yes", 2) are validate's to report, as invalid fields.
+    const std::vector<std::string> invalid = {"AlwaysReencode \"yes\" is not valid",
+                                              "HardwareAccelerationEnabled \"2\" is not valid"};
+
+    result r = run({"profile", "validate", "typo.json"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(count(r.err, "\n"), warned.size() + invalid.size()) << r.err;
+    for (const auto &w : warned)
+        EXPECT_NE(r.err.find("warning: 'typo.json': " + w), std::string::npos) << w << r.err;
+    for (const auto &w : invalid)
+        EXPECT_NE(r.err.find("playback-profile: 'typo.json': " + w), std::string::npos) << r.err;
+
+    r = run({"profile", "show", "typo.json"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(count(r.err, "\n"), warned.size()) << r.err;
+
+    // fmt lists everything the rewrite would lose or change, those bools included.
+    r = run({"profile", "fmt", "typo.json"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(count(r.err, "\n"), warned.size() + 2 + 1) << r.err;
+    EXPECT_NE(r.err.find("AlwaysReencode \"yes\" becomes false"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("HardwareAccelerationEnabled 2 becomes false"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(dir / "typo.json"), typo);
+    r = run({"profile", "fmt", "typo.json", "-o", "-"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+
+    // Texts the import cuts: at a NUL character, and to the field's 127 bytes.
+    const std::string long_name(200, 'n');
+    r = run({"profile", "show", "-"},
+            "{\"ProfileName\":\"" + long_name + "\",\"FormatCreator\":\"mp3\\u0000x\"}");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("ProfileName is cut to 127 bytes: it becomes \"" +
+                         long_name.substr(0, 127) + "\""),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("FormatCreator is cut at its NUL character (\\u0000): it becomes \"mp3\""),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(count(r.err, "\n"), 2u) << r.err;
+
+    // A valid, complete file in another layout needs no --force.
+    write_file(dir / "ok.json", "{ \"AudioBitrate\": \"128000\", \"FormatQuality\": \" 5\" }");
+    r = run({"profile", "fmt", "ok.json", "-o", "-"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("\"FormatQuality\":5"), std::string::npos) << r.out;
+}
+
+TEST_F(ProfileCommand, ShowEscapesQuotesLineBreaksAndControlCharacters) {
+    fresh_dir();
+    const result r = run({"profile", "show", "-"},
+                         "{\"ProfileName\":\"say \\\"hi\\\"\\nnext\\tline \\\\ \\u0001\"}");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.out, "\n"), 19u) << r.out; // the table keeps one line per field
+    EXPECT_NE(r.out.find("\"say \\\"hi\\\"\\nnext\\tline \\\\ \\u0001\"\n"), std::string::npos)
+        << r.out;
 }
 
 } // namespace

@@ -17,6 +17,11 @@ PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --exists playback-profile
 "$cc" -std=c99 -Wall -Werror -o "$work/consumer-pc" "$here/consumer.c" \
     $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs playback-profile)
 LD_LIBRARY_PATH="$libdir" "$work/consumer-pc"
+# The README's advice for a custom prefix: an rpath, and the host starts without LD_LIBRARY_PATH.
+# shellcheck disable=SC2046
+"$cc" -std=c99 -Wall -Werror -o "$work/consumer-rpath" "$here/consumer.c" -Wl,-rpath,"$libdir" \
+    $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs playback-profile)
+env -u LD_LIBRARY_PATH "$work/consumer-rpath"
 
 cmake -S "$here" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_C_COMPILER="$cc" >/dev/null
