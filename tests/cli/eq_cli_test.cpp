@@ -190,4 +190,33 @@ TEST_F(EqCommand, ClampedGainIsReportedAndStillEqualises) {
     EXPECT_EQ(read_audio(dir / "out.wav", true).f, want);
 }
 
+// Telephone, speech and low music rates with every preset: the bands at or above half the rate
+// are off, so the output is finite, about as loud as the input, and carries no warning.
+TEST_F(EqCommand, LowRateFilesStayFiniteAndSensibleWithEveryPreset) {
+    const fs::path dir = fresh_dir();
+    for (int rate : {8000, 11025, 16000, 22050}) {
+        std::vector<float> x(2000);
+        for (size_t i = 0; i < x.size(); ++i)
+            x[i] = static_cast<float>(0.1 * std::sin(2 * M_PI * 300.0 * static_cast<double>(i) / rate));
+        write_audio(dir / "f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rate, 1, x);
+        write_audio(dir / "s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 1, to_pcm16(x));
+        for (int32_t p = 0; p < qxeq_preset_count(); ++p) {
+            const std::string preset = qxeq_preset_name(static_cast<uint32_t>(p));
+            SCOPED_TRACE(std::to_string(rate) + " " + preset);
+            for (const char *name : {"f32.wav", "s16.wav"}) {
+                const result r = run({"eq", name, "out.wav", "--preset", preset});
+                ASSERT_EQ(r.status, 0) << r.err;
+                EXPECT_EQ(r.err, "") << name;
+                const audio got = read_audio(dir / "out.wav", true);
+                float peak = 0.0f;
+                for (float v : got.f) {
+                    ASSERT_TRUE(std::isfinite(v)) << name;
+                    peak = std::max(peak, std::fabs(v));
+                }
+                EXPECT_LT(peak, 0.5f) << name;  // the presets boost by at most 6 dB a band
+            }
+        }
+    }
+}
+
 } // namespace
