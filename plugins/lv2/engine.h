@@ -17,7 +17,7 @@
 namespace qxlv2 {
 
 constexpr double k_fade_seconds = 0.005;
-constexpr uint32_t k_chunk_frames = 256; // host blocks are equalised this many frames at a time
+constexpr uint32_t k_chunk_frames = 1024; // host blocks are equalised this many frames at a time
 
 struct engine;
 

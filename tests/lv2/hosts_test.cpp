@@ -309,8 +309,11 @@ TEST(Gstreamer, ElementEqualisesLikeTheLibrary) {
     const fs::path dir = fresh_dir();
     const result inspect = run(dir, {QX_GST_INSPECT, "urn-playback-profile-eq-stereo"});
     ASSERT_EQ(inspect.status, 0) << inspect.err;
-    for (const char *property : {"enable", "preset", "preamp", "g400", "g9600", "PS_rock"})
-        EXPECT_NE(inspect.out.find(property), std::string::npos) << property;
+    // the ports as properties (enable starts on), the preset names as the enum and, quoted,
+    // as the element's presets
+    for (const char *text : {"enable", "Integer. Range: 0 - 1 Default: 1", "preamp", "g400",
+                             "g9600", "(12): PS_rock", "\"PS_rock\"", "\"PS_vocal_boost\""})
+        EXPECT_NE(inspect.out.find(text), std::string::npos) << text;
     const result all = run(dir, {QX_GST_INSPECT, "lv2"});
     for (const char *f : {"mono", "stereo", "surround51", "surround71"})
         EXPECT_NE(all.out.find(std::string("urn-playback-profile-eq-") + f), std::string::npos)
