@@ -1,5 +1,7 @@
 // The LV2 entry points: one descriptor per variant (mono, stereo, 5.1, 7.1), each instance an
-// engine with its ports. The only symbol the module exports is lv2_descriptor.
+// engine with its ports. The only symbol the module exports is lv2_descriptor. Calls on one
+// instance must not overlap, as LV2's threading classes already require; instances are
+// independent of each other.
 #include "engine.h"
 #include "ports.h"
 
