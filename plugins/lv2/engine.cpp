@@ -190,6 +190,45 @@ void render(qxeq_eq *eq, const settings &s, float gain, const float *dry, float 
                                    static_cast<int32_t>(channels));
 }
 
+// Whether an output buffer overlaps another channel's input: then every input must be read
+// before any output is written, which the chunked path does through its copy.
+bool crosses(const float *const *in, float *const *out, uint32_t channels, size_t frames) {
+    const size_t bytes = frames * sizeof(float);
+    for (uint32_t c = 0; c < channels; ++c)
+        for (uint32_t d = 0; d < channels; ++d) {
+            const auto x = reinterpret_cast<uintptr_t>(in[d]),
+                       y = reinterpret_cast<uintptr_t>(out[c]);
+            if (c != d && x < y + bytes && y < x + bytes)
+                return true;
+        }
+    return false;
+}
+
+// Steady settings with no fade to run: the host's buffers go straight to the library, in one
+// call per stretch of k_direct_frames (its frame count is an int32_t).
+constexpr size_t k_direct_frames = size_t{1} << 20;
+
+void run_direct(engine *e, const float *const *in, float *const *out, size_t at, size_t frames) {
+    const bool eq = e->rate_ok && e->now.active;
+    for (size_t done = 0; done < frames;) {
+        const size_t n = frames - done < k_direct_frames ? frames - done : k_direct_frames;
+        float *y[8];
+        for (uint32_t c = 0; c < e->channels; ++c) {
+            const float *x = in[c] + at + done;
+            y[c] = out[c] + at + done;
+            if (eq && e->now.preamp_db != 0.0f)
+                for (size_t i = 0; i < n; ++i)
+                    y[c][i] = x[i] * e->now_gain;
+            else if (x != y[c])
+                std::memmove(y[c], x, n * sizeof(float));
+        }
+        if (eq)
+            qxeq_eq_process_planar_f32(e->truth, y, static_cast<int32_t>(n),
+                                       static_cast<int32_t>(e->channels));
+        done += n;
+    }
+}
+
 void run_chunk(engine *e, const float *const *in, float *const *out, size_t at, uint32_t n) {
     float *y[8], *old_y[8];
     for (uint32_t c = 0; c < e->channels; ++c) {
@@ -230,10 +269,15 @@ void engine_run(engine *e, const float *const *controls, const float *const *in,
         e->now_gain = linear_gain(target.preamp_db);
         e->primed = true;
     }
+    const bool direct = !crosses(in, out, e->channels, frames);
     for (size_t at = 0; at < frames;) {
         // a change while a fade runs waits for its end, then fades on from there
         if (e->fade_pos == e->fade_len && e->rate_ok && !same(target, e->now))
             start_fade(e, target);
+        if (e->fade_pos == e->fade_len && direct) { // nothing changes for the rest of the run
+            run_direct(e, in, out, at, frames - at);
+            return;
+        }
         uint32_t n =
             static_cast<uint32_t>(frames - at < k_chunk_frames ? frames - at : k_chunk_frames);
         if (e->fade_pos < e->fade_len && e->fade_len - e->fade_pos < n)

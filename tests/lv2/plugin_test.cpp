@@ -149,6 +149,38 @@ TEST(FixedControls, GiveTheLibraryBitsFromTheFirstFrame) {
         }
 }
 
+// A host may hand one channel's input buffer to another channel as its output: every output
+// is still made from the inputs as they were when run() started, fading or not.
+TEST(FixedControls, OutputsOverlappingOtherInputsSeeTheInputsUnchanged) {
+    eq_settings s;
+    s.gain[1] = 9.0;
+    const planes x = make_signal(5000, 2, k_rate, 0.5);
+    plugin p(1, k_rate);
+    ASSERT_NE(p.h, nullptr);
+    p.set(s);
+    planes a = x; // a[0] is in_l and out_r, a[1] is in_r and out_l
+    planes y = silence_like(x);
+    for (size_t at = 0; at < 5000; at += 1000) {
+        if (at == 3000) { // a change on the way, so a fade runs through a block too
+            s.gain[1] = -9.0;
+            p.set(s);
+        }
+        p.d->connect_port(p.h, 11, a[0].data() + at);
+        p.d->connect_port(p.h, 12, a[1].data() + at);
+        p.d->connect_port(p.h, 13, a[1].data() + at);
+        p.d->connect_port(p.h, 14, a[0].data() + at);
+        p.d->run(p.h, 1000);
+    }
+    plugin q(1, k_rate); // the same stream on separate buffers
+    s.gain[1] = 9.0;
+    q.set(s);
+    q.run(x, y, 0, 3000, {1000});
+    s.gain[1] = -9.0;
+    q.set(s);
+    q.run(x, y, 3000, 5000, {1000});
+    EXPECT_EQ(first_difference(planes{a[1], a[0]}, y), "");
+}
+
 // Every kind of change, made at frame k (a block boundary): no step in the output larger than
 // the old and the new settings give themselves, and from k + fade on exactly the library's
 // stream whose settings changed at k as a library user changes them.
