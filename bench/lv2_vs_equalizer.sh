@@ -34,9 +34,11 @@ for band in "$@"; do
 done
 plugin="lv2=p=urn\\\\:playback-profile\\\\:eq#stereo:c=$controls"
 
-# prints "user wall" in seconds for one ffmpeg run of the filter chain $1
+# prints "user wall" in seconds for one ffmpeg run of the filter chain $1 with $2 filter threads
+# (equalizer splits its channels over threads; the plugin runs on one)
 run_chain() {
-    ffmpeg -nostdin -hide_banner -benchmark -i "$work/in.wav" -af "$1" -f null - 2>&1 |
+    ffmpeg -nostdin -hide_banner -benchmark -filter_threads "$2" -i "$work/in.wav" -af "$1" \
+        -f null - 2>&1 |
         sed -n 's/^bench: utime=\([0-9.]*\)s .*rtime=\([0-9.]*\)s.*/\1 \2/p'
 }
 
@@ -45,21 +47,24 @@ best() {  # $1: previous "user wall" (or empty), $2: new; keeps the smaller of e
     echo "$1 $2" | awk '{ u = $1 < $3 ? $1 : $3; w = $2 < $4 ? $2 : $4; print u, w }'
 }
 
-base="" eq="" lv2=""
+base="" eq="" eq1="" lv2=""
 i=0
 while [ "$i" -lt "$repeats" ]; do
-    base=$(best "$base" "$(run_chain anull)")
-    eq=$(best "$eq" "$(run_chain "$eq8")")
-    lv2=$(best "$lv2" "$(run_chain "$plugin")")
+    base=$(best "$base" "$(run_chain anull 1)")
+    eq=$(best "$eq" "$(run_chain "$eq8" "$(nproc)")")
+    eq1=$(best "$eq1" "$(run_chain "$eq8" 1)")
+    lv2=$(best "$lv2" "$(run_chain "$plugin" 1)")
     i=$((i + 1))
 done
 
 echo "$seconds s of 48 kHz stereo float, fastest of $repeats runs each ($(nproc) CPUs)"
-echo "$base $eq $lv2" | awk '{
-    printf "%-26s %9s %9s %14s %14s\n", "chain", "user s", "wall s", "user-decode s", "wall-decode s"
-    printf "%-26s %9.3f %9.3f\n", "decode only (anull)", $1, $2
-    printf "%-26s %9.3f %9.3f %14.3f %14.3f\n", "8 x equalizer", $3, $4, $3 - $1, $4 - $2
-    printf "%-26s %9.3f %9.3f %14.3f %14.3f\n", "lv2 plugin (stereo)", $5, $6, $5 - $1, $6 - $2
-    printf "speed-up of the plugin: %.1fx user, %.1fx wall (decode subtracted)\n",
-        ($3 - $1) / ($5 - $1), ($4 - $2) / ($6 - $2)
+echo "$base $eq $eq1 $lv2" | awk '{
+    printf "%-32s %8s %8s %14s %14s\n", "chain", "user s", "wall s", "user-decode s", "wall-decode s"
+    printf "%-32s %8.3f %8.3f\n", "decode only (anull)", $1, $2
+    printf "%-32s %8.3f %8.3f %14.3f %14.3f\n", "8 x equalizer, filter threads", $3, $4, $3 - $1, $4 - $2
+    printf "%-32s %8.3f %8.3f %14.3f %14.3f\n", "8 x equalizer, one thread", $5, $6, $5 - $1, $6 - $2
+    printf "%-32s %8.3f %8.3f %14.3f %14.3f\n", "lv2 plugin (stereo)", $7, $8, $7 - $1, $8 - $2
+    printf "speed-up of the plugin, decode subtracted: %.1fx user, %.1fx wall against filter threads;" \
+        " %.1fx user, %.1fx wall against one thread\n", ($3 - $1) / ($7 - $1), ($4 - $2) / ($8 - $2),
+        ($5 - $1) / ($7 - $1), ($6 - $2) / ($8 - $2)
 }'
