@@ -149,6 +149,21 @@ TEST(FixedControls, GiveTheLibraryBitsFromTheFirstFrame) {
         }
 }
 
+// A host block longer than one library call takes (2^20 frames) goes through in pieces that
+// continue one stream.
+TEST(FixedControls, LargeBlocksGoThroughInPieces) {
+    eq_settings s;
+    s.preset = 5;
+    const size_t frames = (size_t{1} << 20) + 4099;
+    const planes x = make_signal(frames, 1, k_rate, 0.5);
+    plugin p(0, k_rate);
+    ASSERT_NE(p.h, nullptr);
+    p.set(s);
+    planes y = silence_like(x);
+    p.run(x, y, 0, frames, {frames});
+    EXPECT_EQ(first_difference(y, reference(x, 48000, s)), "");
+}
+
 // A host may hand one channel's input buffer to another channel as its output: every output
 // is still made from the inputs as they were when run() started, fading or not.
 TEST(FixedControls, OutputsOverlappingOtherInputsSeeTheInputsUnchanged) {
