@@ -6,6 +6,7 @@
 set -eu
 build=$1
 work=$2
+preload=${3:-}  # a sanitizer build's runtime, which a host must load before the module
 fail() { echo "check_bundle: $*" >&2; exit 1; }
 
 check_bundle() {  # $1: the folder holding playback-profile-eq.lv2
@@ -45,6 +46,14 @@ check_bundle() {  # $1: the folder holding playback-profile-eq.lv2
     exports=$(nm -D --defined-only "$bundle/playback-profile-eq.so" |
         awk '$2 ~ /^[TtWwDdBbRrVvIi]$/ { print $3 }')
     [ "$exports" = "lv2_descriptor" ] || fail "the module exports: $exports"
+
+    # the equaliser is inside the module: it loads with no library path, wherever it lies
+    ! readelf -d "$bundle/playback-profile-eq.so" | grep -q 'NEEDED.*playback-profile' ||
+        fail "the module needs the shared library"
+    LD_PRELOAD=$preload ASAN_OPTIONS=${preload:+detect_leaks=0} \
+        ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i "sine=f=440:d=0.2" \
+            -af 'lv2=p=urn\\:playback-profile\\:eq#mono:c=preset=12' -f null - ||
+        fail "ffmpeg cannot run the bundle in $1"
 }
 
 rm -rf "$work"
