@@ -39,7 +39,7 @@ check_bundle() {  # $1: the folder holding playback-profile-eq.lv2
             fail "lv2info $v: enable is not the lv2:enabled port"
     done
     case $(grep -c 'Symbol: *in' "$work/info.txt") in 8) ;; *) fail "7.1 has no eight inputs";; esac
-    # the class's name comes from the LV2 specifications, a bundle of their own
+    # the class's name comes from LV2's own core bundle, in /usr/lib/lv2
     LV2_PATH=$1:/usr/lib/lv2 lv2info urn:playback-profile:eq#stereo |
         grep -q 'Class: *Multiband EQ Plugin$' || fail "lv2info shows no multiband EQ class"
 
