@@ -50,6 +50,7 @@ static void instances(void) {
     int16_t pcm[2] = {1000, -1000};
     double b0, b1, b2, a0, a1, a2;
     qxeq_eq *eq = qxeq_eq_new();
+    qxeq_eq *copy;
     planes[0] = left;
     planes[1] = right;
     check(eq != NULL);
@@ -67,6 +68,9 @@ static void instances(void) {
     check(qxeq_eq_process_planar_f32(eq, planes, 2, 2) == QX_OK);
     qxeq_eq_reset_state(eq);
     check(strcmp(qxeq_eq_last_error(eq), "OK") == 0);
+    copy = qxeq_eq_new();
+    check(qxeq_eq_copy(copy, eq) == QX_OK && qxeq_eq_preset(copy) == 1);
+    qxeq_eq_free(copy);
     qxeq_eq_free(eq);
 }
 
