@@ -126,7 +126,7 @@ QX_API int32_t qxeq_coeffs(uint32_t band, double *b0, double *b1, double *b2, do
  * Last error: untouched. */
 QX_API double qxeq_response_db(double hz);
 
-/* MARK: fitting */
+/* MARK: fitting and headroom */
 
 /** The largest number of points qxeq_fit_gains takes. */
 #define QXEQ_FIT_MAX_POINTS 65536
@@ -165,6 +165,17 @@ QX_API double qxeq_response_db(double hz);
 QX_API int32_t qxeq_fit_gains(const double *freq_hz, const double *target_db, int32_t count,
                               int32_t sample_rate, double smoothness, double *gains_db,
                               double *level_db, double *rms_error_db);
+
+/** The peak of the equaliser's combined response: its largest value over every frequency from
+ * 0 Hz to half the sample rate, within 0.01 dB, as qxeq_response_db reports it there. Its
+ * negation, when positive, is the preamp that keeps the equaliser's boosts from clipping a
+ * full-scale signal.
+ * @param at_hz null, or receives the frequency in Hz where the peak lies.
+ * @return the peak in dB, equal to qxeq_response_db(*at_hz); exactly 0.0 with *at_hz = 0
+ *         while bypassed, or when no frequency rises above 0 dB (every band passes 0 Hz
+ *         unchanged, which qxeq_response_db(0.0) computes to within rounding).
+ * Last error: untouched. */
+QX_API double qxeq_peak_db(double *at_hz);
 
 /* MARK: processing */
 

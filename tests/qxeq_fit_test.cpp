@@ -1,7 +1,7 @@
-// Fitting the gains to a target curve. Targets made from known
+// Fitting the gains to a target curve, and the peak of the response. Targets made from known
 // gains must come back as those gains; targets no setting reaches are checked against a
 // differential-evolution search written here, on the textbook peaking biquad, which shares no
-// code or method with the library's solver.
+// code or method with the library's solver. The peak is checked against dense sampling.
 #include "defaults.h"
 
 #include <algorithm>
@@ -417,6 +417,79 @@ TEST_F(Fit, ReadsAndChangesNoStateAndRunsOnAnyThread) {
     EXPECT_EQ(qxeq_sample_rate(), 22050);
     EXPECT_EQ(qxeq_is_bypassed(), 0);
     EXPECT_EQ(qxeq_get_gain(0), 4.0);
+    EXPECT_STREQ(qxeq_last_error(), "ERR_NO_SUCH_BAND");
+}
+
+// MARK: peak
+
+// The largest response over a dense grid: log-spaced from 0.1 Hz and even in Hz, both up to
+// half the rate, plus the points next to half the rate where a band near it peaks.
+double dense_peak(int32_t rate) {
+    const double top = rate / 2.0;
+    double best = qxeq_response_db(0.0);
+    for (int i = 0; i <= 40000; ++i) {
+        best = std::max(best, qxeq_response_db(0.1 * std::pow(top / 0.1, i / 40000.0)));
+        best = std::max(best, qxeq_response_db(top * i / 40000.0));
+        best = std::max(best, qxeq_response_db(top * (1 - std::pow(10.0, -1 - 8 * i / 40000.0))));
+    }
+    return best;
+}
+
+TEST_F(Fit, PeakIsTheLargestResponseUpToHalfTheRate) {
+    const int32_t rates[] = {8000, 12401, 19201, 44100, 384000};
+    const double settings[][8] = {
+        {4, 2, 0, 0, 0, 2, 3, 0}, // PS_rock
+        {24, 0, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 0, 0, 0, 0, 24},
+        {0, 0, 0, 0, 0, 0, 24, 0},
+        {24, -24, 24, -24, 24, -24, 24, -24},
+        {-24, 24, -24, 24, -24, 24, -24, 24},
+        {-3, -3, -3, 0.25, -3, -3, -3, -3},
+        {6, 6, 6, 6, 6, 6, 6, 6},
+        {1e-6, 0, 0, 0, 0, 0, 0, 0},
+    };
+    for (int32_t rate : rates) {
+        for (const auto &g : settings) {
+            SCOPED_TRACE(std::to_string(rate) + " Hz, gains from " + std::to_string(g[0]));
+            response_of(g, rate, {});
+            double at = -1;
+            const double peak = qxeq_peak_db(&at);
+            const double dense = dense_peak(rate);
+            EXPECT_GE(peak, dense - 1e-9);
+            EXPECT_LE(peak, dense + 0.01);
+            EXPECT_GE(at, 0.0);
+            EXPECT_LE(at, rate / 2.0);
+            if (at > 0) {
+                EXPECT_EQ(qxeq_response_db(at), peak);
+            } else { // 0 dB exactly; the response computes it to within rounding
+                EXPECT_EQ(peak, 0.0);
+                EXPECT_NEAR(qxeq_response_db(0.0), 0.0, 1e-9);
+            }
+            EXPECT_EQ(qxeq_peak_db(nullptr), peak);
+        }
+    }
+}
+
+TEST_F(Fit, PeakIsZeroAtZeroHertzWhenNothingRisesAboveZero) {
+    ASSERT_EQ(qxeq_set_gain(9, 0.0), QX_ERR_NO_SUCH_BAND); // a last error to keep
+    double at = -1;
+    EXPECT_EQ(qxeq_peak_db(&at), 0.0) << "bypassed";
+    EXPECT_EQ(at, 0.0);
+    ASSERT_EQ(qxeq_set_preset("PS_rock"), QX_OK);
+    ASSERT_EQ(qxeq_set_preset("PS_none"), QX_OK); // bypassed again, whatever the gains were
+    EXPECT_EQ(qxeq_peak_db(&at), 0.0);
+    for (uint32_t k = 0; k < 8; ++k)
+        ASSERT_EQ(qxeq_set_gain(k, -6.0 - k), QX_OK);
+    at = -1;
+    EXPECT_EQ(qxeq_peak_db(&at), 0.0) << "only cuts";
+    EXPECT_EQ(at, 0.0);
+    ASSERT_EQ(qxeq_set_sample_rate(800), QX_OK); // no band at all
+    for (uint32_t k = 0; k < 8; ++k)
+        ASSERT_EQ(qxeq_set_gain(k, 12.0), QX_OK);
+    EXPECT_EQ(qxeq_peak_db(&at), 0.0) << "no band";
+    EXPECT_EQ(at, 0.0);
+    ASSERT_EQ(qxeq_set_gain(9, 0.0), QX_ERR_NO_SUCH_BAND);
+    EXPECT_EQ(qxeq_peak_db(nullptr), 0.0);
     EXPECT_STREQ(qxeq_last_error(), "ERR_NO_SUCH_BAND");
 }
 
