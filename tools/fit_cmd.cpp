@@ -197,14 +197,14 @@ void run_fit(const fit_options &o) {
             kept.hz.push_back(t.hz[i]);
             kept.db.push_back(t.db[i]);
         }
+    if (kept.hz.empty())
+        throw error(display_name(o.target) + ": no point lies below half the rate (--rate " +
+                    std::to_string(o.rate) + ")");
     if (kept.hz.size() < t.hz.size())
         std::fprintf(stderr,
                      "playback-profile: warning: %zu of %zu points lie at or above half the "
                      "rate (%g Hz) and are left out\n",
                      t.hz.size() - kept.hz.size(), t.hz.size(), o.rate / 2.0);
-    if (kept.hz.empty())
-        throw error(display_name(o.target) + ": no point lies below half the rate (--rate " +
-                    std::to_string(o.rate) + ")");
     if (kept.hz.size() > QXEQ_FIT_MAX_POINTS)
         throw error(display_name(o.target) + " has " + std::to_string(kept.hz.size()) +
                     " points; the fit takes at most " + std::to_string(QXEQ_FIT_MAX_POINTS));
