@@ -16,6 +16,9 @@ namespace {
 
 constexpr double k_two_pi = 6.283185307179586; // 2 * pi, as the response computes it
 constexpr double k_ln10_over_20 = 0.11512925464970229;
+// 10 / ln(10): the search's dB come from the natural logarithm, which costs less; the results
+// it reports come from the equaliser's own response.
+constexpr double k_db_per_neper = 4.3429448190325175;
 // Per-point geometry is kept for this many points; beyond them it is recomputed on each pass,
 // which keeps the stack small for large targets.
 constexpr int32_t k_cached_points = 512;
@@ -113,7 +116,8 @@ void evaluate(const problem &p, const double *gain_db, double shift, normal_equa
         double ratio = 1.0;
         for (int32_t k = 0; k < k_bands; ++k)
             ratio *= band_ratio[k];
-        const double r = ((10 * std::log10(ratio)) - (p.target_db[i] - p.target_mean)) - shift;
+        const double r =
+            (k_db_per_neper * std::log(ratio) - (p.target_db[i] - p.target_mean)) - shift;
         sum_r += r;
         sum_r2 += r * r;
         for (int32_t k = 0; k < k_bands; ++k) {
@@ -423,7 +427,7 @@ int32_t qxeq_fit_gains(const double *freq_hz, const double *target_db, int32_t c
     for (int32_t k = 0; k < k_bands; ++k)
         best[k] = 0.0;
     double best_cost = descend(p, best);
-    const bool coarse = count > 2 * k_coarse_points;
+    const bool coarse = 2 * count > 3 * k_coarse_points;
     coarse_problem c;
     double best_coarse_cost = 0;
     double candidate[k_bands];
