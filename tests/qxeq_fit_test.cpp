@@ -210,6 +210,31 @@ TEST_F(Fit, TargetsMadeFromKnownGainsComeBackAsThoseGains) {
     }
 }
 
+// Few points, many points (more than the solver keeps per-point values for) and any order.
+TEST_F(Fit, PointCountAndOrderDoNotChangeTheResult) {
+    const double g[8] = {-6.5, 3.25, 9.0, -2.0, 0.75, -12.0, 4.5, 1.0};
+    for (int n : {12, 97, 300, 2000}) {
+        SCOPED_TRACE(std::to_string(n) + " points");
+        const curve sorted = response_of(g, 44100, log_frequencies(44100, n), -1.25);
+        curve shuffled = sorted;
+        std::mt19937 rng(static_cast<unsigned>(n));
+        for (size_t i = shuffled.hz.size() - 1; i > 0; --i) {
+            const size_t j = rng() % (i + 1);
+            std::swap(shuffled.hz[i], shuffled.hz[j]);
+            std::swap(shuffled.db[i], shuffled.db[j]);
+        }
+        const fit_result a = fit(sorted, 44100, 0.0), b = fit(shuffled, 44100, 0.0);
+        ASSERT_EQ(a.status, QX_OK);
+        ASSERT_EQ(b.status, QX_OK);
+        for (int k = 0; k < 8; ++k) {
+            EXPECT_NEAR(a.gains[k], g[k], 0.01) << "band " << k;
+            EXPECT_NEAR(b.gains[k], a.gains[k], 1e-6) << "band " << k;
+        }
+        EXPECT_NEAR(a.level, -1.25, 0.01);
+        EXPECT_NEAR(b.level, a.level, 1e-6);
+    }
+}
+
 TEST_F(Fit, UnreachableTargetsMeetTheGlobalMinimumOfAnIndependentSearch) {
     struct {
         int shape;
