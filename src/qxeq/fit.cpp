@@ -23,7 +23,7 @@ constexpr double k_db_per_neper = 4.3429448190325175;
 // which keeps the stack small for large targets.
 constexpr int32_t k_cached_points = 512;
 constexpr int32_t k_max_iterations = 200;
-constexpr int32_t k_coarse_points = 64;
+constexpr int32_t k_coarse_points = 32;
 // Gains settle to well below 1e-9 dB: a step this small ends the search.
 constexpr double k_step_tolerance_db = 1e-10;
 
