@@ -78,7 +78,9 @@ TEST_F(FitCommand, EachFormatGivesBackTheGainsItWasWrittenFrom) {
                                              "# exported correction\r\nPreamp: -2,5 dB\r\n"
                                              "GraphicEQ: ";
     std::string table = "frequency,raw,error,smoothed,equalization,target\n";
-    std::string semicolons = "Frequency;Gain (dB)\r\n", spaces, commas, tabs;
+    std::string semicolons = "\xEF\xBB\xBF"
+                             "Frequency;Gain (dB)\r\n",
+                spaces, commas, tabs;
     for (size_t i = 0; i < pts.size(); ++i) {
         const std::string f = fixed("%.4f", pts[i].first), v = fixed("%.6f", pts[i].second);
         graphic += f + " " + v + (i + 1 < pts.size() ? "; " : "");
@@ -196,6 +198,9 @@ TEST_F(FitCommand, ShelvingFiltersFollowTheStandardFormulas) {
 }
 
 TEST_F(FitCommand, BadLinesAreRefusedWithTheirNumber) {
+    std::string many_points;
+    for (int i = 0; i < 65537; ++i)
+        many_points += std::to_string(20 + i % 20000) + " 1\n";
     struct {
         const char *what;
         std::string text;
@@ -237,6 +242,7 @@ TEST_F(FitCommand, BadLinesAreRefusedWithTheirNumber) {
         {"all above half the rate", "30000 1\n40000 2\n", {}, {"below half the rate"}},
         {"bad smoothness", "20 1\n", {"--smoothness", "-1"}, {"--smoothness"}},
         {"bad rate", "20 1\n", {"--rate", "0"}, {"--rate", "ERR_BAD_SAMPLE_RATE"}},
+        {"too many points", many_points, {}, {"65537 points", "at most 65536"}},
         // clang-format on
     };
     const fs::path dir = fresh_dir();
