@@ -78,6 +78,7 @@ TEST_F(FitCommand, EachFormatGivesBackTheGainsItWasWrittenFrom) {
                                              "# exported correction\r\nPreamp: -2,5 dB\r\n"
                                              "GraphicEQ: ";
     std::string table = "frequency,raw,error,smoothed,equalization,target\n";
+    // The semicolon table starts with a byte-order mark, as some Windows programs write it.
     std::string semicolons = "\xEF\xBB\xBF"
                              "Frequency;Gain (dB)\r\n",
                 spaces, commas, tabs;
