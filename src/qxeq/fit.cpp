@@ -1,9 +1,11 @@
 // Fitting the eight band gains to a target curve: the gains and free level whose combined
-// response is closest, in the least-squares sense with a penalty on large gains, to a target given
-// at any frequencies. A projected Levenberg-Marquardt search with the exact Jacobian of the
-// peaking filters does the work; the level is eliminated in closed form and the gain limits are
-// active constraints. Reads and changes no equaliser state and keeps everything on the stack,
-// so calls may overlap and run on any thread.
+// response is closest, in the least-squares sense with a penalty on large gains, to a target
+// given at any frequencies. A Levenberg-Marquardt search with the exact first and second
+// derivatives of the peaking filters does the work, the level eliminated in closed form and the
+// gain limits kept as active constraints. J has more than one minimum once gains press against
+// their limits, so besides the flat start six more are tried on a few of the points, and the
+// best of those is finished on all of them. Reads and changes no equaliser state and keeps
+// everything on the stack, so calls may overlap and run on any thread.
 #include "qxeq.h"
 
 #include "qxeq_state.h"
