@@ -463,14 +463,14 @@ int32_t qxeq_fit_gains(const double *freq_hz, const double *target_db, int32_t c
     }
 
     // Level and error from the response exactly as qxeq_response_db computes it, in one pass:
-    // the errors are summed less the search's own level, so that the RMS keeps its precision.
-    normal_equations at_best;
-    evaluate(p, best, 0.0, at_best);
-    const double guess = at_best.mean_residual - p.target_mean; // minus the level, roughly
-    double sum = 0, sum2 = 0;
+    // the errors are summed less the first one, so that the RMS keeps its precision down to an
+    // exact fit, where all of them are equal.
+    double guess = 0, sum = 0, sum2 = 0;
     for (int32_t i = 0; i < count; ++i) {
-        const double e =
-            (combined_response_db(best, sample_rate, freq_hz[i]) - target_db[i]) - guess;
+        const double error = combined_response_db(best, sample_rate, freq_hz[i]) - target_db[i];
+        if (i == 0)
+            guess = error;
+        const double e = error - guess;
         sum += e;
         sum2 += e * e;
     }
