@@ -37,6 +37,12 @@ static void equaliser(void) {
     check(qxeq_sample_rate() == 48000);
     check(qxeq_coeffs(0, &b0, &b1, &b2, &a0, &a1, &a2) == QX_OK && b0 > a0);
     check(qxeq_response_db(400.0) > 0.0);
+    check(qxeq_peak_db(NULL) > 0.0);
+    {
+        const double hz[3] = {500.0, 1000.0, 4000.0}, db[3] = {1.0, 2.0, 0.5};
+        double gains[8], level, error;
+        check(qxeq_fit_gains(hz, db, 3, 48000, 0.01, gains, &level, &error) == QX_OK);
+    }
     check(qxeq_process_f32(block, 2, 2) == QX_OK);
     check(qxeq_process_s16(pcm, 1, 2) == QX_OK);
     qxeq_reset_state();
@@ -51,6 +57,7 @@ static void instances(void) {
     double b0, b1, b2, a0, a1, a2;
     qxeq_eq *eq = qxeq_eq_new();
     qxeq_eq *copy;
+    double at = 0.0;
     planes[0] = left;
     planes[1] = right;
     check(eq != NULL);
@@ -63,6 +70,7 @@ static void instances(void) {
     check(qxeq_eq_sample_rate(eq) == 16000);
     check(qxeq_eq_coeffs(eq, 7, &b0, &b1, &b2, &a0, &a1, &a2) == QX_OK && b1 == 0.0);
     check(qxeq_eq_response_db(eq, 1000.0) != 0.0);
+    check(qxeq_eq_peak_db(eq, &at) > 0.0 && at > 0.0);
     check(qxeq_eq_process_f32(eq, block, 2, 2) == QX_OK);
     check(qxeq_eq_process_s16(eq, pcm, 1, 2) == QX_OK);
     check(qxeq_eq_process_planar_f32(eq, planes, 2, 2) == QX_OK);

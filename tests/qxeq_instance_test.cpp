@@ -182,6 +182,9 @@ TEST_F(Instances, InstanceCallsGiveTheResultsOfTheirFlatTwins) {
     }
     for (double hz : {0.0, 100.0, 1500.0, 11025.0, 30000.0, -1.0})
         EXPECT_EQ(qxeq_eq_response_db(e, hz), qxeq_response_db(hz)) << hz;
+    double mine_at = -1.0, flat_at = -2.0;
+    EXPECT_EQ(qxeq_eq_peak_db(e, &mine_at), qxeq_peak_db(&flat_at));
+    EXPECT_EQ(mine_at, flat_at);
     auto a = signal(1000, 3, 7), b = a;
     ASSERT_EQ(qxeq_eq_process_f32(e, a.data(), 1000, 3), QX_OK);
     ASSERT_EQ(qxeq_process_f32(b.data(), 1000, 3), QX_OK);
@@ -290,6 +293,9 @@ TEST_F(Instances, NullInstancesAndBadArgumentsFailWithoutSideEffects) {
     EXPECT_EQ(qxeq_eq_sample_rate(nullptr), 0);
     EXPECT_EQ(qxeq_eq_preset(nullptr), -1);
     EXPECT_EQ(qxeq_eq_response_db(nullptr, 400.0), 0.0);
+    double at = 123.0;
+    EXPECT_EQ(qxeq_eq_peak_db(nullptr, &at), 0.0);
+    EXPECT_EQ(at, 123.0);
     EXPECT_STREQ(qxeq_eq_last_error(nullptr), "ERR_INVALID_ARG");
     qxeq_eq_reset_state(nullptr);
     EXPECT_STREQ(qxeq_eq_last_error(e), "OK");  // no other equaliser took the failure

@@ -272,16 +272,6 @@ std::string db_text(double db) {
     return buf;
 }
 
-// The largest boost of the current response over the audible band: the headroom a full-scale
-// input needs when the measured peak is unknown (the 16-bit path saturates inside the library).
-double response_peak_db() {
-    const double hi = std::min(20000.0, qxeq_sample_rate() / 2.0);
-    double peak = 0.0;
-    for (double hz = 20.0; hz < hi; hz *= 1.01)
-        peak = std::max(peak, qxeq_response_db(hz));
-    return peak;
-}
-
 void report(const eq_options &o, const sample_counts &c, bool s16_path, bool float_out) {
     const std::string out = display_name(o.out, true);
     if (c.nonfinite_in > 0)
@@ -296,13 +286,15 @@ void report(const eq_options &o, const sample_counts &c, bool s16_path, bool flo
         return;
     const double peak_db = 20.0 * std::log10(c.peak);
     // Round the suggestion up to half a decibel, so that following it leaves no clip.
-    const double need = s16_path ? response_peak_db() : peak_db;
+    // the 16-bit path saturates inside the library: there the response's own peak is the need
+    const double need = s16_path ? qxeq_peak_db(nullptr) : peak_db;
     const double hint = std::min(std::ceil(std::max(need, 0.5) * 2.0) / 2.0, 60.0);
     std::string what = count_text(c.clipped) + " of " + count_text(c.samples) + " samples " +
                        (float_out && !s16_path ? "exceed full scale" : "clipped");
     what += s16_path ? " (peak at full scale: the 16-bit path saturates there)"
                      : " (peak " + db_text(peak_db) + " dBFS)";
-    warn(out + ": " + what + "; lower the level with --preamp " + db_text(-hint));
+    warn(out + ": " + what + "; lower the level with --preamp " + db_text(-hint) +
+         " (or --preamp auto)");
 }
 
 } // namespace

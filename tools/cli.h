@@ -38,9 +38,14 @@ void apply_gain(const std::string &setting);
 // Print one warning of the tool's own: "playback-profile: warning: TEXT".
 void warn(const std::string &text);
 
-// --preamp's value in dB: 0 for "", else a finite number within +-60; anything else is a usage
+// --preamp's value in dB: 0 for "", automatic_preamp_db of the settings in force for "auto",
+// else a finite number within +-60; anything else is a usage
 // error.
 double preamp_gain_db(const std::string &text);
+// The preamp that keeps a full-scale signal from clipping under settings whose response peaks
+// at peak_db (qxeq_peak_db): 0 when the peak is not above 0 dB, else the negated peak less the
+// 0.01 dB by which the peak may fall short of the true maximum.
+double automatic_preamp_db(double peak_db);
 
 // MARK: commands
 

@@ -100,13 +100,17 @@ void apply_gain(const std::string &setting) {
 double preamp_gain_db(const std::string &text) {
     if (text.empty())
         return 0.0;
+    if (text == "auto")  // the headroom the settings in force need
+        return automatic_preamp_db(qxeq_peak_db(nullptr));
     double db = 0.0;
     if (!parse_db(text, db) || !std::isfinite(db) || std::fabs(db) > 60.0)
         throw usage_error("--preamp '" + text +
                           "': expected a gain in dB from -60 to 60, "
-                          "for example -6");
+                          "for example -6, or auto");
     return db;
 }
+
+double automatic_preamp_db(double peak_db) { return peak_db > 0.0 ? -(peak_db + 0.01) : 0.0; }
 
 void warn(const std::string &text) {
     std::fprintf(stderr, "playback-profile: warning: %s\n", text.c_str());

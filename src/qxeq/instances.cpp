@@ -62,6 +62,8 @@ int32_t qxeq_coeffs(uint32_t band, double *b0, double *b1, double *b2, double *a
 
 double qxeq_response_db(double hz) { return qxeq_eq_response_db(&g_eq, hz); }
 
+double qxeq_peak_db(double *at_hz) { return qxeq_eq_peak_db(&g_eq, at_hz); }
+
 int32_t qxeq_process_f32(float *samples, int32_t frames, int32_t channels) {
     return qxeq_eq_process_f32(&g_eq, samples, frames, channels);
 }

@@ -219,4 +219,35 @@ TEST_F(EqCommand, LowRateFilesStayFiniteAndSensibleWithEveryPreset) {
     }
 }
 
+// --preamp auto under boosting presets: a full-scale logarithmic sweep from 20 Hz to 20 kHz
+// comes back with no sample clipped, 16-bit and float, and without auto the same runs clip.
+TEST_F(EqCommand, AutomaticPreampLeavesAFullScaleSweepUnclipped) {
+    const fs::path dir = fresh_dir();
+    const int rate = 44100;
+    const double seconds = 6.0, f0 = 20.0, f1 = 20000.0, k = std::log(f1 / f0);
+    std::vector<float> sweep(static_cast<size_t>(rate * seconds));
+    for (size_t i = 0; i < sweep.size(); ++i) {
+        const double t = static_cast<double>(i) / rate;
+        sweep[i] = static_cast<float>(std::sin(2 * M_PI * f0 * seconds / k * (std::exp(t / seconds * k) - 1)));
+    }
+    write_audio(dir / "f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rate, 1, sweep);
+    write_audio(dir / "s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 1, to_pcm16(sweep));
+    for (const char *preset : {"PS_dance", "PS_bass_boost", "PS_treble_boost", "PS_loudness"}) {
+        for (const char *name : {"f32.wav", "s16.wav"}) {
+            SCOPED_TRACE(std::string(preset) + " " + name);
+            const result plain = run({"eq", name, "out.wav", "--preset", preset});
+            ASSERT_EQ(plain.status, 0) << plain.err;
+            EXPECT_NE(plain.err.find("lower the level with --preamp"), std::string::npos) << plain.err;
+            const result r = run({"eq", name, "out.wav", "--preset", preset, "--preamp", "auto"});
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+            const audio got = read_audio(dir / "out.wav", true);
+            float peak = 0.0f;
+            for (float v : got.f) peak = std::max(peak, std::fabs(v));
+            EXPECT_LT(peak, 1.0f);
+            EXPECT_GT(peak, 0.9f);  // and the level is not cut further than it has to be
+        }
+    }
+}
+
 } // namespace
