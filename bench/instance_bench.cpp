@@ -23,7 +23,8 @@ std::vector<std::vector<float>> noise_planes(size_t frames, size_t channels) {
     std::uniform_real_distribution<float> u(-0.5f, 0.5f);
     std::vector<std::vector<float>> planes(channels, std::vector<float>(frames));
     for (size_t f = 0; f < frames; ++f)
-        for (auto &p : planes) p[f] = u(rng);
+        for (auto &p : planes)
+            p[f] = u(rng);
     return planes;
 }
 
@@ -36,10 +37,12 @@ template <bool planar> void instance_process(benchmark::State &state) {
     const auto source = noise_planes(n, c);
     std::vector<float> interleaved(n * c);
     for (size_t f = 0; f < n; ++f)
-        for (size_t ch = 0; ch < c; ++ch) interleaved[f * c + ch] = source[ch][f];
+        for (size_t ch = 0; ch < c; ++ch)
+            interleaved[f * c + ch] = source[ch][f];
     auto planes = source;
     std::vector<float *> pointers;
-    for (auto &p : planes) pointers.push_back(p.data());
+    for (auto &p : planes)
+        pointers.push_back(p.data());
     std::vector<float> buf(interleaved.size());
     for (auto _ : state) {
         if constexpr (planar) {
@@ -65,7 +68,8 @@ void instance_args(benchmark::internal::Benchmark *b) {
     b->ComputeStatistics("min", fastest);
     b->ArgNames({"channels", "frames"});
     for (int64_t channels : {1, 2, 6, 8})
-        for (int64_t frames : {64, 1024, 16384}) b->Args({channels, frames});
+        for (int64_t frames : {64, 1024, 16384})
+            b->Args({channels, frames});
 }
 
 BENCHMARK(eq_process_f32)->Apply(instance_args);

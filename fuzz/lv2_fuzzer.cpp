@@ -45,7 +45,6 @@ bool refused(double rate) { return !(rate >= 0.5 && rate < 384000.5); }
 
 } // namespace
 
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz_input in(data, size);
     const uint32_t variant = in.u8() % 4u;

@@ -14,7 +14,7 @@ constexpr size_t k_warning_size = 192;
 
 char g_warns[k_max_warnings][k_warning_size];
 int32_t g_nw = 0;
-pthread_mutex_t g_log_lock = PTHREAD_MUTEX_INITIALIZER;  // guards g_warns and g_nw
+pthread_mutex_t g_log_lock = PTHREAD_MUTEX_INITIALIZER; // guards g_warns and g_nw
 
 // Holds the log's lock for its scope.
 class log_lock {
@@ -27,8 +27,8 @@ class log_lock {
 
 #define QX_STRINGIFY2(x) #x
 #define QX_STRINGIFY(x) QX_STRINGIFY2(x)
-constexpr const char *k_version =
-    QX_STRINGIFY(QX_VERSION_MAJOR) "." QX_STRINGIFY(QX_VERSION_MINOR) "." QX_STRINGIFY(QX_VERSION_PATCH);
+constexpr const char *k_version = QX_STRINGIFY(QX_VERSION_MAJOR) "." QX_STRINGIFY(
+    QX_VERSION_MINOR) "." QX_STRINGIFY(QX_VERSION_PATCH);
 
 } // namespace
 
@@ -60,9 +60,11 @@ size_t copy_text(char *dst, size_t cap, const char *src) {
 // MARK: warning log
 
 void qx_warn(const char *text) {
-    if (text == nullptr) return;
+    if (text == nullptr)
+        return;
     log_lock hold;
-    if (g_nw >= k_max_warnings) return;  // a full log keeps its first 64
+    if (g_nw >= k_max_warnings)
+        return; // a full log keeps its first 64
     qx::copy_text(g_warns[g_nw], text);
     ++g_nw;
 }
@@ -79,16 +81,20 @@ int32_t qx_warning_count(void) {
 
 const char *qx_warning(int32_t index) {
     log_lock hold;
-    if (index < 0 || index >= g_nw) return nullptr;
+    if (index < 0 || index >= g_nw)
+        return nullptr;
     return g_warns[index];
 }
 
 // MARK: status texts and version
 
 const char *qx_status_text(int32_t status) {
-    if (status == QX_OK) return "OK";
-    if (status == QX_ERR_FIELD_INVALID) return "ERR_FIELD_INVALID";  // its last error adds the field
-    if (status < 0 || static_cast<size_t>(status) >= qx::k_err_text.size()) return "ERR_UNKNOWN_STATUS";
+    if (status == QX_OK)
+        return "OK";
+    if (status == QX_ERR_FIELD_INVALID)
+        return "ERR_FIELD_INVALID"; // its last error adds the field
+    if (status < 0 || static_cast<size_t>(status) >= qx::k_err_text.size())
+        return "ERR_UNKNOWN_STATUS";
     return qx::k_err_text[static_cast<size_t>(status)];
 }
 

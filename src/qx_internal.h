@@ -31,7 +31,7 @@ template <size_t N> size_t copy_text(char (&dst)[N], const char *src) {
 // the length it would have written. Used for texts the library composes itself; arbitrary
 // texts go through copy_text.
 [[gnu::format(printf, 3, 4)]] inline int bounded_format(char *dst, size_t cap, const char *fmt,
-                                                         ...) {
+                                                        ...) {
     va_list ap;
     va_start(ap, fmt);
     const int n = std::vsnprintf(dst, cap, fmt, ap);

@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 inline void restore_equaliser_defaults() {
-    qxeq_set_preset("PS_none");     // bypass, all gains 0 dB, histories cleared
-    qxeq_set_sample_rate(44100);    // empties the last error
+    qxeq_set_preset("PS_none");  // bypass, all gains 0 dB, histories cleared
+    qxeq_set_sample_rate(44100); // empties the last error
     qx_clear_warnings();
 }
 

@@ -19,7 +19,7 @@ struct oracle_band {
 class oracle_eq {
   public:
     oracle_band band[8] = {};
-    long non_finite_inputs = 0;  // how often each rare case ran, so tests can show they were hit
+    long non_finite_inputs = 0; // how often each rare case ran, so tests can show they were hit
     long band_overflows = 0;
 
     // Normalised coefficients for the current gains and rate of eq, or of the default
@@ -41,13 +41,15 @@ class oracle_eq {
 
     void reset() {
         for (auto &b : band)
-            for (int c = 0; c < 8; ++c) b.x1[c] = b.x2[c] = b.y1[c] = b.y2[c] = 0.0;
+            for (int c = 0; c < 8; ++c)
+                b.x1[c] = b.x2[c] = b.y1[c] = b.y2[c] = 0.0;
     }
 
     float process_one(float x, int c) {
         double X = x;
         if (!std::isfinite(X)) {
-            for (auto &b : band) b.x1[c] = b.x2[c] = b.y1[c] = b.y2[c] = 0.0;
+            for (auto &b : band)
+                b.x1[c] = b.x2[c] = b.y1[c] = b.y2[c] = 0.0;
             ++non_finite_inputs;
             return 0.0f;
         }
@@ -61,7 +63,8 @@ class oracle_eq {
                 b.x2[c] = b.x1[c];
                 b.x1[c] = X;
                 b.y2[c] = b.y1[c];
-                if (y > -1e-20 && y < 1e-20) y = 0.0;
+                if (y > -1e-20 && y < 1e-20)
+                    y = 0.0;
                 b.y1[c] = y;
             }
             X = y;
@@ -72,7 +75,8 @@ class oracle_eq {
     void process_f32(float *s, int32_t frames, int32_t channels) {
         for (int32_t f = 0; f < frames; ++f)
             for (int32_t c = 0; c < channels; ++c) {
-                float &v = s[static_cast<size_t>(f) * static_cast<size_t>(channels) + static_cast<size_t>(c)];
+                float &v = s[static_cast<size_t>(f) * static_cast<size_t>(channels) +
+                             static_cast<size_t>(c)];
                 v = process_one(v, c);
             }
     }
@@ -80,7 +84,8 @@ class oracle_eq {
     void process_s16(int16_t *s, int32_t frames, int32_t channels) {
         for (int32_t f = 0; f < frames; ++f)
             for (int32_t c = 0; c < channels; ++c) {
-                int16_t &v = s[static_cast<size_t>(f) * static_cast<size_t>(channels) + static_cast<size_t>(c)];
+                int16_t &v = s[static_cast<size_t>(f) * static_cast<size_t>(channels) +
+                               static_cast<size_t>(c)];
                 const float y = process_one(static_cast<float>(v) * (1.0f / 32768.0f), c);
                 const float w = y > 1.0f ? 32767.0f : std::max(-1.0f, y) * 32767.0f;
                 v = static_cast<int16_t>(std::lrintf(w));

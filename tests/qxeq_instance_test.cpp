@@ -64,26 +64,30 @@ struct script {
             ASSERT_EQ(eq ? qxeq_eq_set_preset(eq, preset) : qxeq_set_preset(preset), QX_OK);
         }
         const uint32_t band = channels % 8;
-        if (i == 4) ASSERT_EQ(eq ? qxeq_eq_set_gain(eq, band, -9.5) : qxeq_set_gain(band, -9.5), QX_OK);
+        if (i == 4)
+            ASSERT_EQ(eq ? qxeq_eq_set_gain(eq, band, -9.5) : qxeq_set_gain(band, -9.5), QX_OK);
         auto block = signal(frames, channels, static_cast<uint32_t>(i) + channels);
         const auto n = static_cast<int32_t>(frames);
         if (i % 3 == 1) {
             auto pcm = to_pcm(block);
-            ASSERT_EQ(eq ? qxeq_eq_process_s16(eq, pcm.data(), n, c) : qxeq_process_s16(pcm.data(), n, c),
+            ASSERT_EQ(eq ? qxeq_eq_process_s16(eq, pcm.data(), n, c)
+                         : qxeq_process_s16(pcm.data(), n, c),
                       QX_OK);
             s16_out.push_back(pcm);
             return;
         }
-        if (i % 3 == 2 && eq != nullptr) {  // planar, where there is a planar call
+        if (i % 3 == 2 && eq != nullptr) { // planar, where there is a planar call
             std::vector<std::vector<float>> planes(channels, std::vector<float>(frames));
             std::vector<float *> pointers;
             for (size_t ch = 0; ch < channels; ++ch) {
-                for (size_t f = 0; f < frames; ++f) planes[ch][f] = block[f * channels + ch];
+                for (size_t f = 0; f < frames; ++f)
+                    planes[ch][f] = block[f * channels + ch];
                 pointers.push_back(planes[ch].data());
             }
             ASSERT_EQ(qxeq_eq_process_planar_f32(eq, pointers.data(), n, c), QX_OK);
             for (size_t ch = 0; ch < channels; ++ch)
-                for (size_t f = 0; f < frames; ++f) block[f * channels + ch] = planes[ch][f];
+                for (size_t f = 0; f < frames; ++f)
+                    block[f * channels + ch] = planes[ch][f];
         } else {
             ASSERT_EQ(eq ? qxeq_eq_process_f32(eq, block.data(), n, c)
                          : qxeq_process_f32(block.data(), n, c),
@@ -98,25 +102,26 @@ bool same_bits(const std::vector<float> &a, const std::vector<float> &b) {
 }
 
 TEST_F(Instances, NewInstanceStartsAtTheLoadTimeDefaults) {
-    ASSERT_EQ(qxeq_set_preset("PS_rock"), QX_OK);  // the default equaliser's settings don't leak
+    ASSERT_EQ(qxeq_set_preset("PS_rock"), QX_OK); // the default equaliser's settings don't leak
     ASSERT_EQ(qxeq_set_sample_rate(8000), QX_OK);
     eq_ptr eq = make_eq();
     EXPECT_EQ(qxeq_eq_is_bypassed(eq.get()), 1);
     EXPECT_EQ(qxeq_eq_preset(eq.get()), 0);
     EXPECT_EQ(qxeq_eq_sample_rate(eq.get()), 44100);
     EXPECT_STREQ(qxeq_eq_last_error(eq.get()), "OK");
-    for (uint32_t band = 0; band < 8; ++band) EXPECT_EQ(qxeq_eq_get_gain(eq.get(), band), 0.0);
+    for (uint32_t band = 0; band < 8; ++band)
+        EXPECT_EQ(qxeq_eq_get_gain(eq.get(), band), 0.0);
     EXPECT_EQ(qxeq_eq_response_db(eq.get(), 1000.0), 0.0);
     auto block = signal(64, 2, 1);
     const auto before = block;
     ASSERT_EQ(qxeq_eq_process_f32(eq.get(), block.data(), 64, 2), QX_OK);
-    EXPECT_TRUE(same_bits(block, before));  // bypassed
-    ASSERT_EQ(qxeq_eq_set_gain(eq.get(), 0, 0.0), QX_OK);  // active, every band at 0 dB
+    EXPECT_TRUE(same_bits(block, before));                // bypassed
+    ASSERT_EQ(qxeq_eq_set_gain(eq.get(), 0, 0.0), QX_OK); // active, every band at 0 dB
     EXPECT_EQ(qxeq_eq_preset(eq.get()), 1);
     EXPECT_EQ(qxeq_eq_is_bypassed(eq.get()), 0);
     ASSERT_EQ(qxeq_eq_set_preset(eq.get(), "PS_speech"), QX_OK);
     EXPECT_EQ(qxeq_eq_preset(eq.get()), 13);
-    qxeq_eq_free(nullptr);  // ignored
+    qxeq_eq_free(nullptr); // ignored
 }
 
 // Four streams (the default equaliser and three instances) with different rates, presets,
@@ -129,19 +134,22 @@ TEST_F(Instances, InterleavedStreamsMatchTheSameStreamsRunAlone) {
                            {96000, "PS_loudness", 8, {}, {}}};
     std::vector<script> together(std::begin(plan), std::end(plan));
     std::vector<eq_ptr> eqs;
-    eqs.emplace_back(nullptr);  // stream 0: the default equaliser
-    for (int i = 1; i < 4; ++i) eqs.push_back(make_eq());
+    eqs.emplace_back(nullptr); // stream 0: the default equaliser
+    for (int i = 1; i < 4; ++i)
+        eqs.push_back(make_eq());
     for (int step = 0; step < script::k_steps; ++step)
         for (size_t k = 0; k < together.size(); ++k) {
             together[k].run(eqs[k].get(), step);
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
         }
     for (size_t k = 0; k < together.size(); ++k) {
         SCOPED_TRACE(k);
         restore_equaliser_defaults();
         script alone = plan[k];
         eq_ptr eq = k == 0 ? eq_ptr(nullptr) : make_eq();
-        for (int step = 0; step < script::k_steps; ++step) alone.run(eq.get(), step);
+        for (int step = 0; step < script::k_steps; ++step)
+            alone.run(eq.get(), step);
         ASSERT_EQ(alone.f32_out.size(), together[k].f32_out.size());
         for (size_t b = 0; b < alone.f32_out.size(); ++b)
             EXPECT_TRUE(same_bits(alone.f32_out[b], together[k].f32_out[b])) << "block " << b;
@@ -169,14 +177,15 @@ TEST_F(Instances, InstanceCallsGiveTheResultsOfTheirFlatTwins) {
     ASSERT_EQ(qxeq_eq_set_sample_rate(e, 22050), qxeq_set_sample_rate(22050));
     ASSERT_EQ(qxeq_eq_set_preset(e, "PS_treble_boost"), qxeq_set_preset("PS_treble_boost"));
     qx_clear_warnings();
-    ASSERT_EQ(qxeq_eq_set_gain(e, 3, 31.25), qxeq_set_gain(3, 31.25));  // both warn alike
+    ASSERT_EQ(qxeq_eq_set_gain(e, 3, 31.25), qxeq_set_gain(3, 31.25)); // both warn alike
     ASSERT_EQ(qx_warning_count(), 2);
     EXPECT_STREQ(qx_warning(0), qx_warning(1));
     EXPECT_STREQ(qx_warning(0), "gain clamp band3 31.250 -> [-24,24]");
     for (uint32_t band = 0; band < 8; ++band) {
         double mine[6], flat[6];
-        ASSERT_EQ(qxeq_eq_coeffs(e, band, &mine[0], &mine[1], &mine[2], &mine[3], &mine[4], &mine[5]),
-                  qxeq_coeffs(band, &flat[0], &flat[1], &flat[2], &flat[3], &flat[4], &flat[5]));
+        ASSERT_EQ(
+            qxeq_eq_coeffs(e, band, &mine[0], &mine[1], &mine[2], &mine[3], &mine[4], &mine[5]),
+            qxeq_coeffs(band, &flat[0], &flat[1], &flat[2], &flat[3], &flat[4], &flat[5]));
         EXPECT_EQ(std::memcmp(mine, flat, sizeof mine), 0) << band;
         EXPECT_EQ(qxeq_eq_get_gain(e, band), qxeq_get_gain(band));
     }
@@ -215,12 +224,14 @@ TEST_F(Instances, PlanarBlocksGiveTheBitsOfInterleavedOnes) {
             std::vector<std::vector<float>> planes(c, std::vector<float>(frames));
             std::vector<float *> pointers;
             for (size_t ch = 0; ch < c; ++ch) {
-                planes[ch].reserve(1);  // no null buffer even for 0 frames
-                for (size_t f = 0; f < frames; ++f) planes[ch][f] = block[f * c + ch];
+                planes[ch].reserve(1); // no null buffer even for 0 frames
+                for (size_t f = 0; f < frames; ++f)
+                    planes[ch][f] = block[f * c + ch];
                 pointers.push_back(planes[ch].data());
             }
             const auto n = static_cast<int32_t>(frames);
-            ASSERT_EQ(qxeq_eq_process_planar_f32(planar.get(), pointers.data(), n, channels), QX_OK);
+            ASSERT_EQ(qxeq_eq_process_planar_f32(planar.get(), pointers.data(), n, channels),
+                      QX_OK);
             ASSERT_EQ(qxeq_eq_process_f32(interleaved.get(), block.data(), n, channels), QX_OK);
             for (size_t ch = 0; ch < c; ++ch)
                 for (size_t f = 0; f < frames; ++f)
@@ -238,7 +249,7 @@ TEST_F(Instances, CopyForksOneStreamIntoTwoIndependentOnes) {
     ASSERT_EQ(qxeq_eq_set_preset(src.get(), "PS_rock"), QX_OK);
     auto first = signal(700, 2, 1);
     ASSERT_EQ(qxeq_eq_process_f32(src.get(), first.data(), 700, 2), QX_OK);
-    ASSERT_EQ(qxeq_eq_set_gain(src.get(), 3, -9.0), QX_OK);  // coefficients stale at the copy
+    ASSERT_EQ(qxeq_eq_set_gain(src.get(), 3, -9.0), QX_OK); // coefficients stale at the copy
     ASSERT_EQ(qxeq_eq_set_gain(dst.get(), 8, 1.0), QX_ERR_NO_SUCH_BAND);
     ASSERT_EQ(qxeq_eq_copy(dst.get(), src.get()), QX_OK);
     EXPECT_STREQ(qxeq_eq_last_error(dst.get()), "OK");
@@ -287,7 +298,8 @@ TEST_F(Instances, NullInstancesAndBadArgumentsFailWithoutSideEffects) {
         {"process_s16", qxeq_eq_process_s16(nullptr, pcm, 2, 2)},
         {"process_planar_f32", qxeq_eq_process_planar_f32(nullptr, planes, 2, 2)},
     };
-    for (const auto &n : null_calls) EXPECT_EQ(n.status, QX_ERR_INVALID_ARG) << n.call;
+    for (const auto &n : null_calls)
+        EXPECT_EQ(n.status, QX_ERR_INVALID_ARG) << n.call;
     EXPECT_EQ(qxeq_eq_get_gain(nullptr, 0), 0.0);
     EXPECT_EQ(qxeq_eq_is_bypassed(nullptr), 0);
     EXPECT_EQ(qxeq_eq_sample_rate(nullptr), 0);
@@ -298,22 +310,23 @@ TEST_F(Instances, NullInstancesAndBadArgumentsFailWithoutSideEffects) {
     EXPECT_EQ(at, 123.0);
     EXPECT_STREQ(qxeq_eq_last_error(nullptr), "ERR_INVALID_ARG");
     qxeq_eq_reset_state(nullptr);
-    EXPECT_STREQ(qxeq_eq_last_error(e), "OK");  // no other equaliser took the failure
+    EXPECT_STREQ(qxeq_eq_last_error(e), "OK"); // no other equaliser took the failure
     EXPECT_STREQ(qxeq_last_error(), "OK");
 
     // bad arguments of the planar call, checked before anything happens, even while bypassed
     struct {
         float *const *channels;
         int32_t frames, count;
-    } const bad[] = {{nullptr, 2, 2}, {with_null, 2, 2}, {planes, -1, 2}, {planes, 2, 0},
+    } const bad[] = {{nullptr, 2, 2}, {with_null, 2, 2},      {planes, -1, 2}, {planes, 2, 0},
                      {planes, 2, 9},  {planes, INT32_MIN, 1}, {nullptr, 0, 1}};
     for (bool bypassed : {false, true}) {
         ASSERT_EQ(qxeq_eq_set_preset(e, bypassed ? "PS_none" : "PS_jazz"), QX_OK);
         for (const auto &b : bad) {
-            EXPECT_EQ(qxeq_eq_process_planar_f32(e, b.channels, b.frames, b.count), QX_ERR_INVALID_ARG);
+            EXPECT_EQ(qxeq_eq_process_planar_f32(e, b.channels, b.frames, b.count),
+                      QX_ERR_INVALID_ARG);
             EXPECT_STREQ(qxeq_eq_last_error(e), "ERR_INVALID_ARG");
             EXPECT_STREQ(qxeq_last_error(), "OK");
-            ASSERT_EQ(qxeq_eq_set_sample_rate(e, 44100), QX_OK);  // empties it again
+            ASSERT_EQ(qxeq_eq_set_sample_rate(e, 44100), QX_OK); // empties it again
         }
     }
     EXPECT_EQ(f[0], 0.5f);
@@ -328,7 +341,7 @@ TEST_F(Instances, NullInstancesAndBadArgumentsFailWithoutSideEffects) {
     EXPECT_STREQ(qxeq_eq_last_error(e), "ERR_NO_SUCH_BAND");
     EXPECT_STREQ(qxeq_eq_last_error(other.get()), "ERR_BAD_SAMPLE_RATE");
     EXPECT_STREQ(qxeq_last_error(), "OK");
-    EXPECT_EQ(qxeq_preset_name(16), nullptr);  // a flat lookup fails on the default equaliser only
+    EXPECT_EQ(qxeq_preset_name(16), nullptr); // a flat lookup fails on the default equaliser only
     EXPECT_STREQ(qxeq_last_error(), "ERR_NO_SUCH_PRESET");
     EXPECT_STREQ(qxeq_eq_last_error(e), "ERR_NO_SUCH_BAND");
 }
@@ -350,7 +363,8 @@ TEST(StatusText, EveryCodeReadsAsItsLastError) {
                        {-7, "ERR_UNKNOWN_STATUS"},
                        {INT32_MIN, "ERR_UNKNOWN_STATUS"},
                        {INT32_MAX, "ERR_UNKNOWN_STATUS"}};
-    for (const auto &c : cases) EXPECT_STREQ(qx_status_text(c.status), c.text) << c.status;
+    for (const auto &c : cases)
+        EXPECT_STREQ(qx_status_text(c.status), c.text) << c.status;
     // the texts are what the modules' last errors read
     EXPECT_EQ(qxeq_set_sample_rate(0), QX_ERR_BAD_SAMPLE_RATE);
     EXPECT_STREQ(qxeq_last_error(), qx_status_text(QX_ERR_BAD_SAMPLE_RATE));

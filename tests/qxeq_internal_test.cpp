@@ -8,13 +8,13 @@ namespace {
 
 using Internal = EqualiserTest;
 using namespace qxeq;
-band_record (&g_bq)[k_bands] = g_eq.bq;  // the default instance the flat calls act on
+band_record (&g_bq)[k_bands] = g_eq.bq; // the default instance the flat calls act on
 
 TEST_F(Internal, RebuildOnlyWhenABlockIsProcessed) {
     ASSERT_EQ(qxeq_set_gain(2, 6.0), QX_OK);
     ASSERT_EQ(g_eq.dirty, 1);
     float s[2] = {0.1f, 0.2f};
-    ASSERT_EQ(qxeq_process_f32(s, 0, 2), QX_OK);  // no frames: nothing rebuilt
+    ASSERT_EQ(qxeq_process_f32(s, 0, 2), QX_OK); // no frames: nothing rebuilt
     EXPECT_EQ(g_eq.dirty, 1);
     ASSERT_EQ(qxeq_process_f32(s, 1, 2), QX_OK);
     EXPECT_EQ(g_eq.dirty, 0);
@@ -24,13 +24,13 @@ TEST_F(Internal, RebuildOnlyWhenABlockIsProcessed) {
     EXPECT_EQ(g_eq.dirty, 1);
     ASSERT_EQ(qxeq_process_f32(s, 1, 2), QX_OK);
     EXPECT_EQ(g_bq[2].b0, b0);
-    ASSERT_EQ(qxeq_set_sample_rate(44100), QX_OK);  // unchanged rate: still clean
+    ASSERT_EQ(qxeq_set_sample_rate(44100), QX_OK); // unchanged rate: still clean
     EXPECT_EQ(g_eq.dirty, 0);
     ASSERT_EQ(qxeq_set_preset("PS_none"), QX_OK);
     ASSERT_EQ(qxeq_set_gain(2, 6.0), QX_OK);
     ASSERT_EQ(qxeq_set_preset("PS_none"), QX_OK);
     EXPECT_EQ(g_eq.dirty, 1);
-    ASSERT_EQ(qxeq_process_f32(s, 1, 2), QX_OK);  // bypassed: no rebuild
+    ASSERT_EQ(qxeq_process_f32(s, 1, 2), QX_OK); // bypassed: no rebuild
     EXPECT_EQ(g_eq.dirty, 1);
 }
 
@@ -62,7 +62,7 @@ TEST_F(Internal, NonFiniteInputClearsItsChannelInEveryBand) {
         EXPECT_EQ(b.y1[0], 0.0);
         EXPECT_EQ(b.y2[0], 0.0);
     }
-    EXPECT_EQ(g_bq[0].x2[1], kept);  // channel 1 went on
+    EXPECT_EQ(g_bq[0].x2[1], kept); // channel 1 went on
 }
 
 TEST_F(Internal, UnusedChannelsKeepTheirHistory) {
@@ -70,10 +70,12 @@ TEST_F(Internal, UnusedChannelsKeepTheirHistory) {
     float eight[8] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f};
     ASSERT_EQ(qxeq_process_f32(eight, 1, 8), QX_OK);
     double before[8];
-    for (int b = 0; b < 8; ++b) before[b] = g_bq[b].y1[5];
+    for (int b = 0; b < 8; ++b)
+        before[b] = g_bq[b].y1[5];
     float two[4] = {0.1f, 0.2f, 0.3f, 0.4f};
     ASSERT_EQ(qxeq_process_f32(two, 2, 2), QX_OK);
-    for (int b = 0; b < 8; ++b) EXPECT_EQ(g_bq[b].y1[5], before[b]);
+    for (int b = 0; b < 8; ++b)
+        EXPECT_EQ(g_bq[b].y1[5], before[b]);
 }
 
 } // namespace

@@ -36,7 +36,7 @@ TEST_F(Process, InvalidArgumentsFailFirstAndChangeNothing) {
     struct {
         float *samples;
         int32_t frames, channels;
-    } const cases[] = {{block, 1, 0}, {block, 1, 9}, {block, -1, 1}, {nullptr, 1, 1},
+    } const cases[] = {{block, 1, 0},   {block, 1, 9}, {block, -1, 1},       {nullptr, 1, 1},
                        {nullptr, 0, 1}, {block, 0, 0}, {block, INT32_MIN, 2}};
     for (bool bypassed : {true, false}) {
         qxeq_set_preset(bypassed ? "PS_none" : "PS_rock");
@@ -74,7 +74,8 @@ TEST_F(Process, ImpulseResponseOfOneBoostedBand) {
     ASSERT_EQ(qxeq_process_f32(s.data(), 4, 1), QX_OK);
     EXPECT_STREQ(qxeq_last_error(), "OK");
     const float expected[] = {1.1316059f, 0.26045525f, 0.25457668f, 0.24798304f};
-    for (int i = 0; i < 4; ++i) EXPECT_NEAR(s[static_cast<size_t>(i)], expected[i], 2e-7f) << i;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(s[static_cast<size_t>(i)], expected[i], 2e-7f) << i;
 }
 
 TEST_F(Process, ImpulseDecaysToExactZero) {
@@ -84,10 +85,12 @@ TEST_F(Process, ImpulseDecaysToExactZero) {
     ASSERT_EQ(qxeq_process_f32(s.data(), 8000, 1), QX_OK);
     size_t last_nonzero = 0;
     for (size_t i = 0; i < s.size(); ++i)
-        if (s[i] != 0.0f) last_nonzero = i;
+        if (s[i] != 0.0f)
+            last_nonzero = i;
     EXPECT_GT(last_nonzero, 1000u);
     EXPECT_LT(last_nonzero, 6000u);
-    for (size_t i = last_nonzero + 1; i < s.size(); ++i) ASSERT_EQ(s[i], 0.0f) << i;
+    for (size_t i = last_nonzero + 1; i < s.size(); ++i)
+        ASSERT_EQ(s[i], 0.0f) << i;
 }
 
 TEST_F(Process, MatchesTheOracleAcrossBlocksFormatsAndGainChanges) {
@@ -102,7 +105,7 @@ TEST_F(Process, MatchesTheOracleAcrossBlocksFormatsAndGainChanges) {
         ref.process_f32(expected.data(), 700, channels);
         EXPECT_TRUE(same_bits(f32, expected)) << channels;
 
-        ASSERT_EQ(qxeq_set_gain(static_cast<uint32_t>(channels - 1), -7.5), QX_OK);  // keeps history
+        ASSERT_EQ(qxeq_set_gain(static_cast<uint32_t>(channels - 1), -7.5), QX_OK); // keeps history
         ref.load_coefficients();
         std::vector<int16_t> pcm(static_cast<size_t>(500 * channels));
         for (size_t i = 0; i < pcm.size(); ++i)
@@ -127,15 +130,17 @@ TEST_F(Process, NonFiniteInputClearsOnlyItsChannel) {
     EXPECT_EQ(s[2 * 40], 0.0f);
     EXPECT_EQ(s[2 * 50 + 1], 0.0f);
     EXPECT_TRUE(same_bits(s, expected));
-    for (float v : s) EXPECT_FALSE(std::isnan(v));
+    for (float v : s)
+        EXPECT_FALSE(std::isnan(v));
 }
 
 TEST_F(Process, SixteenBitLimits) {
-    ASSERT_EQ(qxeq_set_gain(0, 0.0), QX_OK);  // active at 0 dB: an identity apart from scaling
+    ASSERT_EQ(qxeq_set_gain(0, 0.0), QX_OK); // active at 0 dB: an identity apart from scaling
     int16_t pcm[] = {-32768, -32767, -1, 0, 1, 16384, 32767};
-    const int16_t expected[] = {-32767, -32766, -1, 0, 1, 16384, 32766};  // 16383.5: ties to even
+    const int16_t expected[] = {-32767, -32766, -1, 0, 1, 16384, 32766}; // 16383.5: ties to even
     ASSERT_EQ(qxeq_process_s16(pcm, 7, 1), QX_OK);
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(pcm[i], expected[i]) << i;
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(pcm[i], expected[i]) << i;
 }
 
 TEST_F(Process, ResultsBeyondFloatRangeBecomeInfinityOrFullScale) {
@@ -160,7 +165,7 @@ TEST_F(Process, LowRateAudioStaysFiniteAndWithinTheActiveGains) {
             SCOPED_TRACE(std::to_string(rate) + " " + preset);
             ASSERT_EQ(qxeq_set_sample_rate(rate), QX_OK);
             ASSERT_EQ(qxeq_set_preset(preset), QX_OK);
-            ASSERT_EQ(qxeq_set_gain(7, 24.0), QX_OK);  // the top band, off below 19201 Hz
+            ASSERT_EQ(qxeq_set_gain(7, 24.0), QX_OK); // the top band, off below 19201 Hz
             double boost_db = 0.0;
             for (uint32_t band = 0; band < 8; ++band)
                 if (2.0 * qxeq_band_center_hz(band) < rate)
@@ -170,7 +175,8 @@ TEST_F(Process, LowRateAudioStaysFiniteAndWithinTheActiveGains) {
             std::vector<float> s(4000);
             std::vector<int16_t> pcm(s.size());
             for (size_t i = 0; i < s.size(); ++i) {
-                s[i] = static_cast<float>(0.1 * std::sin(2 * M_PI * 0.123 * static_cast<double>(i)));
+                s[i] =
+                    static_cast<float>(0.1 * std::sin(2 * M_PI * 0.123 * static_cast<double>(i)));
                 pcm[i] = static_cast<int16_t>(std::lrint(32767.0 * s[i]));
             }
             ASSERT_EQ(qxeq_process_f32(s.data(), 4000, 1), QX_OK);
@@ -206,14 +212,14 @@ TEST_F(Process, HistoriesSurviveAGainChangeAndResetOnPresetOrNewRate) {
         qxeq_process_f32(z.data(), 8, 1);
         return z;
     };
-    ASSERT_EQ(qxeq_set_sample_rate(44100), QX_OK);  // same rate: history kept
+    ASSERT_EQ(qxeq_set_sample_rate(44100), QX_OK); // same rate: history kept
     EXPECT_NE(run_zeros()[0], 0.0f);
-    ASSERT_EQ(qxeq_set_sample_rate(48000), QX_OK);  // new rate: history cleared
+    ASSERT_EQ(qxeq_set_sample_rate(48000), QX_OK); // new rate: history cleared
     EXPECT_EQ(run_zeros()[0], 0.0f);
     ASSERT_EQ(qxeq_process_f32(first.data(), 100, 1), QX_OK);
-    ASSERT_EQ(qxeq_set_gain(0, 3.0), QX_OK);  // gain change: history kept
+    ASSERT_EQ(qxeq_set_gain(0, 3.0), QX_OK); // gain change: history kept
     EXPECT_NE(run_zeros()[0], 0.0f);
-    ASSERT_EQ(qxeq_set_preset("PS_custom"), QX_OK);  // preset: history cleared
+    ASSERT_EQ(qxeq_set_preset("PS_custom"), QX_OK); // preset: history cleared
     EXPECT_EQ(run_zeros()[0], 0.0f);
     ASSERT_EQ(qxeq_process_f32(first.data(), 100, 1), QX_OK);
     qxeq_reset_state();

@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
-#include <string>
 #include <linux/seccomp.h>
 #include <pthread.h>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -24,7 +24,7 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define QX_SANITIZED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                        \
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
     __has_feature(memory_sanitizer)
 #define QX_SANITIZED 1
 #endif
@@ -34,7 +34,8 @@ namespace {
 std::atomic<bool> g_counting{false};
 std::atomic<long> g_calls{0};
 void count() {
-    if (g_counting.load(std::memory_order_relaxed)) g_calls.fetch_add(1);
+    if (g_counting.load(std::memory_order_relaxed))
+        g_calls.fetch_add(1);
 }
 } // namespace
 
@@ -75,7 +76,8 @@ void free(void *p) {
 // libc's own mutex calls, looked up before any test runs
 using mutex_call = int (*)(pthread_mutex_t *);
 const mutex_call g_lock = reinterpret_cast<mutex_call>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
-const mutex_call g_trylock = reinterpret_cast<mutex_call>(dlsym(RTLD_NEXT, "pthread_mutex_trylock"));
+const mutex_call g_trylock =
+    reinterpret_cast<mutex_call>(dlsym(RTLD_NEXT, "pthread_mutex_trylock"));
 int pthread_mutex_lock(pthread_mutex_t *m) {
     count();
     return g_lock(m);
@@ -103,7 +105,7 @@ void changes_and_blocks(qxeq_eq *eq, std::vector<float> &f32, std::vector<int16_
         qxeq_eq_process_s16(eq, s16.data(), 512, 2);
         qxeq_eq_set_gain(eq, 6, 2.0);
         qxeq_eq_process_planar_f32(eq, planes, 512, 2);
-        qxeq_set_gain(1, 1.0 + round);  // and the default equaliser through the flat calls
+        qxeq_set_gain(1, 1.0 + round); // and the default equaliser through the flat calls
         qxeq_process_f32(f32.data(), 512, 2);
     }
 }
@@ -118,7 +120,8 @@ struct buffers {
             f32[i] = static_cast<float>(std::sin(0.05 * static_cast<double>(i)));
             s16[i] = static_cast<int16_t>(i * 37);
         }
-        for (size_t i = 0; i < left.size(); ++i) left[i] = right[i] = f32[i];
+        for (size_t i = 0; i < left.size(); ++i)
+            left[i] = right[i] = f32[i];
     }
 };
 
@@ -137,7 +140,7 @@ TEST(RealTime, ProcessingNeverAllocatesFreesOrLocks) {
     // the counting itself works: an allocation and the log's lock are seen
     g_counting = true;
     qxeq_eq *other = qxeq_eq_new();
-    qxeq_eq_set_gain(other, 0, 99.0);  // clamped: logs a warning under the log's lock
+    qxeq_eq_set_gain(other, 0, 99.0); // clamped: logs a warning under the log's lock
     qxeq_eq_free(other);
     g_counting = false;
     EXPECT_GE(g_calls.load(), 3);
@@ -155,17 +158,19 @@ TEST(RealTime, ProcessingMakesNoSystemCall) {
     qxeq_eq *eq = qxeq_eq_new();
     ASSERT_NE(eq, nullptr);
     buffers b;
-    changes_and_blocks(eq, b.f32, b.s16, b.planes);  // every lazy symbol binding done before
+    changes_and_blocks(eq, b.f32, b.s16, b.planes); // every lazy symbol binding done before
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        if (prctl(PR_SET_SECCOMP, SECCOMP_MODE_STRICT) != 0) syscall(SYS_exit, 2);
+        if (prctl(PR_SET_SECCOMP, SECCOMP_MODE_STRICT) != 0)
+            syscall(SYS_exit, 2);
         changes_and_blocks(eq, b.f32, b.s16, b.planes);
         const char done = 'y';
-        if (write(fds[1], &done, 1) != 1) syscall(SYS_exit, 3);
-        syscall(SYS_exit, 0);  // exit_group is not among the calls strict mode allows
+        if (write(fds[1], &done, 1) != 1)
+            syscall(SYS_exit, 3);
+        syscall(SYS_exit, 0); // exit_group is not among the calls strict mode allows
     }
     close(fds[1]);
     char done = 'n';

@@ -37,16 +37,21 @@ void run_stream(int seed, outputs &out) {
     const size_t frames = 256;
     std::vector<float> block(frames * static_cast<size_t>(channels));
     std::vector<int16_t> pcm(block.size());
-    std::vector<std::vector<float>> planes(static_cast<size_t>(channels), std::vector<float>(frames));
+    std::vector<std::vector<float>> planes(static_cast<size_t>(channels),
+                                           std::vector<float>(frames));
     std::vector<float *> pointers;
-    for (auto &p : planes) pointers.push_back(p.data());
+    for (auto &p : planes)
+        pointers.push_back(p.data());
     for (int b = 0; b < k_blocks; ++b) {
         const double gain = b % 6 == 5 ? 30.0 + b : std::sin(b * 0.7 + seed) * 12.0;
-        if (b % 6 == 5) ++out.clamps;
+        if (b % 6 == 5)
+            ++out.clamps;
         ASSERT_EQ(qxeq_eq_set_gain(eq, static_cast<uint32_t>((b + seed) % 8), gain), QX_OK);
-        if (b == k_blocks / 2) ASSERT_EQ(qxeq_eq_set_preset(eq, "PS_custom"), QX_OK);
+        if (b == k_blocks / 2)
+            ASSERT_EQ(qxeq_eq_set_preset(eq, "PS_custom"), QX_OK);
         for (size_t i = 0; i < block.size(); ++i)
-            block[i] = static_cast<float>(0.5 * std::sin(0.01 * static_cast<double>(i + 7 * b) * (1 + seed)));
+            block[i] = static_cast<float>(
+                0.5 * std::sin(0.01 * static_cast<double>(i + 7 * b) * (1 + seed)));
         switch (b % 3) {
         case 0:
             ASSERT_EQ(qxeq_eq_process_f32(eq, block.data(), 256, channels), QX_OK);
@@ -60,9 +65,11 @@ void run_stream(int seed, outputs &out) {
             break;
         default:
             for (size_t f = 0; f < frames; ++f)
-                for (size_t c = 0; c < planes.size(); ++c) planes[c][f] = block[f * planes.size() + c];
+                for (size_t c = 0; c < planes.size(); ++c)
+                    planes[c][f] = block[f * planes.size() + c];
             ASSERT_EQ(qxeq_eq_process_planar_f32(eq, pointers.data(), 256, channels), QX_OK);
-            for (auto &p : planes) out.f32.insert(out.f32.end(), p.begin(), p.end());
+            for (auto &p : planes)
+                out.f32.insert(out.f32.end(), p.begin(), p.end());
         }
         ASSERT_STREQ(qxeq_eq_last_error(eq), "OK");
     }
@@ -71,17 +78,21 @@ void run_stream(int seed, outputs &out) {
 
 TEST(Threads, InstancesOnManyThreadsGiveTheirSingleThreadedResults) {
     outputs alone[k_threads];
-    for (int t = 0; t < k_threads; ++t) run_stream(t, alone[t]);
+    for (int t = 0; t < k_threads; ++t)
+        run_stream(t, alone[t]);
     qx_clear_warnings();
     outputs together[k_threads];
     std::vector<std::thread> threads;
-    for (int t = 0; t < k_threads; ++t) threads.emplace_back(run_stream, t, std::ref(together[t]));
+    for (int t = 0; t < k_threads; ++t)
+        threads.emplace_back(run_stream, t, std::ref(together[t]));
     // the host may read the log while the streams write it
     for (int i = 0; i < 200; ++i) {
         const int32_t n = qx_warning_count();
-        if (n > 0) EXPECT_NE(qx_warning(n - 1), nullptr);
+        if (n > 0)
+            EXPECT_NE(qx_warning(n - 1), nullptr);
     }
-    for (auto &th : threads) th.join();
+    for (auto &th : threads)
+        th.join();
     int clamps = 0;
     for (int t = 0; t < k_threads; ++t) {
         SCOPED_TRACE(t);
@@ -93,7 +104,7 @@ TEST(Threads, InstancesOnManyThreadsGiveTheirSingleThreadedResults) {
         clamps += together[t].clamps;
     }
     ASSERT_LE(clamps, 64);
-    EXPECT_EQ(qx_warning_count(), clamps);  // none lost, none doubled
+    EXPECT_EQ(qx_warning_count(), clamps); // none lost, none doubled
     for (int32_t i = 0; i < qx_warning_count(); ++i)
         EXPECT_EQ(std::strncmp(qx_warning(i), "gain clamp band", 15), 0) << qx_warning(i);
 }

@@ -13,7 +13,8 @@ class WarningLog : public ::testing::Test {
 };
 
 TEST_F(WarningLog, KeepsTheFirstSixtyFourInOrder) {
-    for (int i = 0; i < 65; ++i) qx_warn(("w" + std::to_string(i)).c_str());
+    for (int i = 0; i < 65; ++i)
+        qx_warn(("w" + std::to_string(i)).c_str());
     EXPECT_EQ(qx_warning_count(), 64);
     EXPECT_STREQ(qx_warning(0), "w0");
     EXPECT_STREQ(qx_warning(63), "w63");
@@ -29,7 +30,7 @@ TEST_F(WarningLog, IndexBoundIsTheCurrentCount) {
 }
 
 TEST_F(WarningLog, TextsAreCopiedVerbatimAndCut) {
-    qx_warn(nullptr);  // ignored
+    qx_warn(nullptr); // ignored
     qx_warn("");
     qx_warn("100% %s %n");
     qx_warn(std::string(300, 'x').c_str());
@@ -43,16 +44,17 @@ TEST_F(WarningLog, CutNeverSplitsAUtf8Character) {
     struct {
         std::string text, kept;
     } const cases[] = {
-        {std::string(190, 'a') + "\xC3\xA9", std::string(190, 'a')},          // 2-byte at bound
-        {std::string(189, 'a') + "\xE2\x82\xAC", std::string(189, 'a')},      // 3-byte
-        {std::string(188, 'a') + "\xF0\x9F\x8E\xB5", std::string(188, 'a')},  // 4-byte
-        {std::string(189, 'a') + "\xC3\xA9", std::string(189, 'a') + "\xC3\xA9"},  // fits
+        {std::string(190, 'a') + "\xC3\xA9", std::string(190, 'a')},              // 2-byte at bound
+        {std::string(189, 'a') + "\xE2\x82\xAC", std::string(189, 'a')},          // 3-byte
+        {std::string(188, 'a') + "\xF0\x9F\x8E\xB5", std::string(188, 'a')},      // 4-byte
+        {std::string(189, 'a') + "\xC3\xA9", std::string(189, 'a') + "\xC3\xA9"}, // fits
         // not UTF-8 there (no lead byte within reach): cut at the byte bound
-        {std::string(187, 'a') + std::string(6, '\x80'), std::string(187, 'a') + "\x80\x80\x80\x80"},
+        {std::string(187, 'a') + std::string(6, '\x80'),
+         std::string(187, 'a') + "\x80\x80\x80\x80"},
         // a lead byte followed by four continuation bytes is no character: cut at the bound
         {std::string(187, 'a') + "\xC3" + std::string(4, '\x80'),
          std::string(187, 'a') + "\xC3\x80\x80\x80"},
-        {std::string(188, 'a') + "\xF0\x9F\x8E", std::string(188, 'a') + "\xF0\x9F\x8E"},  // fits
+        {std::string(188, 'a') + "\xF0\x9F\x8E", std::string(188, 'a') + "\xF0\x9F\x8E"}, // fits
     };
     for (const auto &c : cases) {
         qx_clear_warnings();

@@ -100,7 +100,7 @@ void apply_gain(const std::string &setting) {
 double preamp_gain_db(const std::string &text) {
     if (text.empty())
         return 0.0;
-    if (text == "auto")  // the headroom the settings in force need
+    if (text == "auto") // the headroom the settings in force need
         return automatic_preamp_db(qxeq_peak_db(nullptr));
     double db = 0.0;
     if (!parse_db(text, db) || !std::isfinite(db) || std::fabs(db) > 60.0)

@@ -29,7 +29,7 @@ constexpr kernel_entry k_kernels[k_kernel_count] = {
 #endif
 };
 
-std::atomic<int32_t> g_kernel{-1};  // chosen on first use
+std::atomic<int32_t> g_kernel{-1}; // chosen on first use
 static_assert(std::atomic<int32_t>::is_always_lock_free, "read on the audio path");
 
 int32_t current_index() {
@@ -45,9 +45,11 @@ int32_t current_index() {
 
 bool kernel_supported(kernel k) {
     switch (k) {
-    case kernel::scalar: return true;
+    case kernel::scalar:
+        return true;
 #if defined(QX_X86_KERNELS)
-    case kernel::sse2: return true;  // part of x86-64
+    case kernel::sse2:
+        return true; // part of x86-64
     case kernel::avx2:
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2");
@@ -55,20 +57,23 @@ bool kernel_supported(kernel k) {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
 #endif
-    default: return false;
+    default:
+        return false;
     }
 }
 
 kernel best_kernel() {
     for (int32_t k = k_kernel_count - 1; k > 0; --k)
-        if (kernel_supported(static_cast<kernel>(k))) return static_cast<kernel>(k);
+        if (kernel_supported(static_cast<kernel>(k)))
+            return static_cast<kernel>(k);
     return kernel::scalar;
 }
 
 kernel active_kernel() { return static_cast<kernel>(current_index()); }
 
 bool force_kernel(kernel k) {
-    if (!kernel_supported(k)) return false;
+    if (!kernel_supported(k))
+        return false;
     g_kernel.store(static_cast<int32_t>(k), std::memory_order_relaxed);
     return true;
 }

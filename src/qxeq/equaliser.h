@@ -41,12 +41,12 @@ struct raw_coeffs {
 } // namespace qxeq
 
 struct qxeq_eq {
-    int32_t fs;                             // sample rate, 1..k_max_rate
-    double gain[qxeq::k_bands];             // dB, within -24..+24
-    int32_t preset;                         // index of the preset in force
-    int32_t bypass;                         // 1 exactly while preset is k_preset_none
-    int32_t dirty;                          // coefficients in bq are stale
-    qxeq::band_record bq[qxeq::k_bands];    // coefficients and filter state
+    int32_t fs;                          // sample rate, 1..k_max_rate
+    double gain[qxeq::k_bands];          // dB, within -24..+24
+    int32_t preset;                      // index of the preset in force
+    int32_t bypass;                      // 1 exactly while preset is k_preset_none
+    int32_t dirty;                       // coefficients in bq are stale
+    qxeq::band_record bq[qxeq::k_bands]; // coefficients and filter state
     qx::last_error err;
 };
 
@@ -57,7 +57,7 @@ namespace qxeq {
 // needs no code at load.
 constexpr qxeq_eq k_new_instance = {k_default_rate, {}, k_preset_none, 1, 1, {}, {}};
 
-extern qxeq_eq g_eq;  // the default instance: what the flat functions act on
+extern qxeq_eq g_eq; // the default instance: what the flat functions act on
 
 // Whether a band exists at rate fs: its centre lies below half the rate (2 * centre < fs).
 bool band_active(int32_t band, int32_t fs);

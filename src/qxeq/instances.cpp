@@ -21,17 +21,20 @@ using namespace qxeq;
 
 qxeq_eq *qxeq_eq_new(void) {
     void *memory = std::malloc(sizeof(qxeq_eq));
-    if (memory == nullptr) return nullptr;
+    if (memory == nullptr)
+        return nullptr;
     return new (memory) qxeq_eq(k_new_instance);
 }
 
-void qxeq_eq_free(qxeq_eq *eq) { std::free(eq); }  // trivially destructible
+void qxeq_eq_free(qxeq_eq *eq) { std::free(eq); } // trivially destructible
 
 static_assert(std::is_trivially_copyable_v<qxeq_eq>, "qxeq_eq_copy copies by assignment");
 
 int32_t qxeq_eq_copy(qxeq_eq *dst, const qxeq_eq *src) {
-    if (dst == nullptr || src == nullptr) return QX_ERR_INVALID_ARG;
-    if (dst != src) *dst = *src;  // trivially copyable: settings, coefficients, state, text
+    if (dst == nullptr || src == nullptr)
+        return QX_ERR_INVALID_ARG;
+    if (dst != src)
+        *dst = *src; // trivially copyable: settings, coefficients, state, text
     return QX_OK;
 }
 

@@ -36,13 +36,13 @@ void avx512_s16(band_record *bq, int16_t *samples, size_t frames, int32_t channe
 enum class kernel : int32_t { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
 constexpr int32_t k_kernel_count = 4;
 
-bool kernel_supported(kernel k);  // whether this build and this CPU can run k
-kernel best_kernel();             // the fastest supported kernel
-kernel active_kernel();           // the kernel blocks run on now
+bool kernel_supported(kernel k); // whether this build and this CPU can run k
+kernel best_kernel();            // the fastest supported kernel
+kernel active_kernel();          // the kernel blocks run on now
 // Makes blocks run on k from now on; false, and nothing changes, when k is not supported.
 // For tests and benchmarks: the library itself only ever uses best_kernel().
 bool force_kernel(kernel k);
-const char *kernel_name(kernel k);  // "scalar", "sse2", "avx2", "avx512"
+const char *kernel_name(kernel k); // "scalar", "sse2", "avx2", "avx512"
 
 void run_f32(band_record *bq, float *samples, size_t frames, int32_t channels);
 void run_s16(band_record *bq, int16_t *samples, size_t frames, int32_t channels);

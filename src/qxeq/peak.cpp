@@ -6,8 +6,8 @@
 // that change it.
 #include "qxeq.h"
 
-#include "peak.h"
 #include "equaliser.h"
+#include "peak.h"
 
 #include <cmath>
 
@@ -156,6 +156,7 @@ using namespace qxeq;
 // MARK: headroom
 
 double qxeq_eq_peak_db(const qxeq_eq *eq, double *at_hz) {
-    if (eq == nullptr) return 0.0;
+    if (eq == nullptr)
+        return 0.0;
     return peak_response_db(eq->gain, eq->fs, eq->bypass, at_hz);
 }

@@ -17,7 +17,8 @@ void clear_history(band_record &b, int32_t c) { b.x1[c] = b.x2[c] = b.y1[c] = b.
 float process_one(band_record *bq, float x, int32_t c) {
     double X = static_cast<double>(x);
     if (!std::isfinite(X)) {
-        for (int32_t k = 0; k < k_bands; ++k) clear_history(bq[k], c);
+        for (int32_t k = 0; k < k_bands; ++k)
+            clear_history(bq[k], c);
         return 0.0f;
     }
     for (int32_t k = 0; k < k_bands; ++k) {
@@ -30,12 +31,13 @@ float process_one(band_record *bq, float x, int32_t c) {
             b.x2[c] = b.x1[c];
             b.x1[c] = X;
             b.y2[c] = b.y1[c];
-            if (y > -k_flush_bound && y < k_flush_bound) y = 0.0;
+            if (y > -k_flush_bound && y < k_flush_bound)
+                y = 0.0;
             b.y1[c] = y;
         }
         X = y;
     }
-    return static_cast<float>(X);  // beyond the float range this becomes +-infinity
+    return static_cast<float>(X); // beyond the float range this becomes +-infinity
 }
 
 int16_t process_s16(band_record *bq, int16_t sample, int32_t c) {

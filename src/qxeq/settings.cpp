@@ -36,15 +36,18 @@ bool valid_band(uint32_t band) { return band < static_cast<uint32_t>(k_bands); }
 namespace qxeq {
 
 int32_t preset_index(const char *name, qx::last_error &err) {
-    if (name == nullptr) return (err.fail(QX_ERR_INVALID_ARG), -1);
+    if (name == nullptr)
+        return (err.fail(QX_ERR_INVALID_ARG), -1);
     for (size_t i = 0; i < k_preset_names.size(); ++i)
-        if (std::strcmp(name, k_preset_names[i]) == 0) return static_cast<int32_t>(i);
+        if (std::strcmp(name, k_preset_names[i]) == 0)
+            return static_cast<int32_t>(i);
     return (err.fail(QX_ERR_NO_SUCH_PRESET), -1);
 }
 
 void reset_histories(qxeq_eq &eq) {
     for (band_record &b : eq.bq) {
-        for (int32_t c = 0; c < k_max_channels; ++c) b.x1[c] = b.x2[c] = b.y1[c] = b.y2[c] = 0.0;
+        for (int32_t c = 0; c < k_max_channels; ++c)
+            b.x1[c] = b.x2[c] = b.y1[c] = b.y2[c] = 0.0;
     }
 }
 
@@ -55,26 +58,32 @@ void reset_histories(qxeq_eq &eq) {
 int32_t qxeq_band_count(void) { return k_bands; }
 
 double qxeq_band_center_hz(uint32_t band) {
-    if (!valid_band(band)) return (g_eq.err.fail(QX_ERR_NO_SUCH_BAND), 0.0);
+    if (!valid_band(band))
+        return (g_eq.err.fail(QX_ERR_NO_SUCH_BAND), 0.0);
     return k_centers[band];
 }
 
 double qxeq_band_q(uint32_t band) {
-    if (!valid_band(band)) return (g_eq.err.fail(QX_ERR_NO_SUCH_BAND), 0.0);
+    if (!valid_band(band))
+        return (g_eq.err.fail(QX_ERR_NO_SUCH_BAND), 0.0);
     return k_q;
 }
 
 int32_t qxeq_preset_count(void) { return static_cast<int32_t>(k_preset_names.size()); }
 
 const char *qxeq_preset_name(uint32_t index) {
-    if (index >= k_preset_names.size()) return (g_eq.err.fail(QX_ERR_NO_SUCH_PRESET), nullptr);
+    if (index >= k_preset_names.size())
+        return (g_eq.err.fail(QX_ERR_NO_SUCH_PRESET), nullptr);
     return k_preset_names[index];
 }
 
 double qxeq_preset_gain(uint32_t preset, uint32_t band) {
-    if (preset >= k_preset_names.size()) return (g_eq.err.fail(QX_ERR_NO_SUCH_PRESET), 0.0);
-    if (!valid_band(band)) return (g_eq.err.fail(QX_ERR_NO_SUCH_BAND), 0.0);
-    if (band == k_bands - 1) return 0.0;
+    if (preset >= k_preset_names.size())
+        return (g_eq.err.fail(QX_ERR_NO_SUCH_PRESET), 0.0);
+    if (!valid_band(band))
+        return (g_eq.err.fail(QX_ERR_NO_SUCH_BAND), 0.0);
+    if (band == k_bands - 1)
+        return 0.0;
     return static_cast<double>(k_preset_gains[preset][band]);
 }
 
@@ -83,13 +92,16 @@ int32_t qxeq_preset_index_by_name(const char *name) { return preset_index(name, 
 // MARK: instance settings
 
 int32_t qxeq_eq_set_preset(qxeq_eq *eq, const char *name) {
-    if (eq == nullptr) return QX_ERR_INVALID_ARG;
+    if (eq == nullptr)
+        return QX_ERR_INVALID_ARG;
     const int32_t index = preset_index(name, eq->err);
-    if (index < 0) return QX_ERR_NO_SUCH_PRESET;  // keeps the lookup's text
+    if (index < 0)
+        return QX_ERR_NO_SUCH_PRESET; // keeps the lookup's text
     eq->preset = index;
     if (index == k_preset_none) {
         eq->bypass = 1;
-        for (double &gain : eq->gain) gain = 0.0;
+        for (double &gain : eq->gain)
+            gain = 0.0;
     } else {
         eq->bypass = 0;
         if (index != k_preset_custom) {
@@ -107,9 +119,12 @@ int32_t qxeq_eq_set_preset(qxeq_eq *eq, const char *name) {
 int32_t qxeq_eq_preset(const qxeq_eq *eq) { return eq != nullptr ? eq->preset : -1; }
 
 int32_t qxeq_eq_set_gain(qxeq_eq *eq, uint32_t band, double gain_db) {
-    if (eq == nullptr) return QX_ERR_INVALID_ARG;
-    if (!valid_band(band)) return eq->err.fail(QX_ERR_NO_SUCH_BAND);
-    if (!std::isfinite(gain_db)) return eq->err.fail(QX_ERR_INVALID_ARG);
+    if (eq == nullptr)
+        return QX_ERR_INVALID_ARG;
+    if (!valid_band(band))
+        return eq->err.fail(QX_ERR_NO_SUCH_BAND);
+    if (!std::isfinite(gain_db))
+        return eq->err.fail(QX_ERR_INVALID_ARG);
     if (gain_db < -k_max_gain_db || gain_db > k_max_gain_db) {
         char warning[96];
         qx::bounded_format(warning, sizeof warning, "gain clamp band%d %.3f -> [%.0f,%.0f]",
@@ -128,8 +143,10 @@ int32_t qxeq_eq_set_gain(qxeq_eq *eq, uint32_t band, double gain_db) {
 }
 
 double qxeq_eq_get_gain(qxeq_eq *eq, uint32_t band) {
-    if (eq == nullptr) return 0.0;
-    if (!valid_band(band)) return (eq->err.fail(QX_ERR_NO_SUCH_BAND), 0.0);
+    if (eq == nullptr)
+        return 0.0;
+    if (!valid_band(band))
+        return (eq->err.fail(QX_ERR_NO_SUCH_BAND), 0.0);
     return eq->gain[band];
 }
 
@@ -138,8 +155,10 @@ int32_t qxeq_eq_is_bypassed(const qxeq_eq *eq) { return eq != nullptr ? eq->bypa
 int32_t qxeq_eq_sample_rate(const qxeq_eq *eq) { return eq != nullptr ? eq->fs : 0; }
 
 int32_t qxeq_eq_set_sample_rate(qxeq_eq *eq, int32_t hz) {
-    if (eq == nullptr) return QX_ERR_INVALID_ARG;
-    if (hz < 1 || hz > k_max_rate) return eq->err.fail(QX_ERR_BAD_SAMPLE_RATE);
+    if (eq == nullptr)
+        return QX_ERR_INVALID_ARG;
+    if (hz < 1 || hz > k_max_rate)
+        return eq->err.fail(QX_ERR_BAD_SAMPLE_RATE);
     if (hz != eq->fs) {
         eq->fs = hz;
         eq->dirty = 1;
@@ -150,7 +169,8 @@ int32_t qxeq_eq_set_sample_rate(qxeq_eq *eq, int32_t hz) {
 }
 
 void qxeq_eq_reset_state(qxeq_eq *eq) {
-    if (eq != nullptr) reset_histories(*eq);
+    if (eq != nullptr)
+        reset_histories(*eq);
 }
 
 const char *qxeq_eq_last_error(const qxeq_eq *eq) {

@@ -40,7 +40,8 @@ constexpr std::array<creator_entry, 5> k_muxer_aliases = {{
 template <size_t N>
 const char *lookup(const std::array<creator_entry, N> &table, const char *creator) {
     for (const creator_entry &e : table)
-        if (std::strcmp(creator, e.creator) == 0) return e.text;
+        if (std::strcmp(creator, e.creator) == 0)
+            return e.text;
     return nullptr;
 }
 
@@ -48,8 +49,10 @@ const char *lookup(const std::array<creator_entry, N> &table, const char *creato
 template <typename... Values>
 void append(char (&args)[k_args_size], size_t &used, const char *fmt, Values... values) {
     const int n = qx::bounded_format(args + used, k_args_size - used, fmt, values...);
-    if (n > 0) used += static_cast<size_t>(n);
-    if (used > k_args_size - 1) used = k_args_size - 1;
+    if (n > 0)
+        used += static_cast<size_t>(n);
+    if (used > k_args_size - 1)
+        used = k_args_size - 1;
 }
 
 } // namespace
@@ -58,7 +61,8 @@ void append(char (&args)[k_args_size], size_t &used, const char *fmt, Values... 
 
 const char *qxtp_profile_to_ffmpeg_args(int32_t id) {
     profile_slot *slot = slot_in_use(id);
-    if (slot == nullptr) return (g_err.fail(QX_ERR_NO_SUCH_PROFILE), nullptr);
+    if (slot == nullptr)
+        return (g_err.fail(QX_ERR_NO_SUCH_PROFILE), nullptr);
     char(&args)[k_args_size] = slot->args;
     size_t used = 0;
     args[0] = '\0';
@@ -67,22 +71,29 @@ const char *qxtp_profile_to_ffmpeg_args(int32_t id) {
     qx::copy_text(creator, slot->value[k_format_creator]);
     if (const char *clause = lookup(k_codec_clauses, creator)) {
         append(args, used, "%s", clause);
-    } else if (is_format_token(creator)) {  // anything else gives no clause at all
+    } else if (is_format_token(creator)) { // anything else gives no clause at all
         const char *muxer = lookup(k_muxer_aliases, creator);
         append(args, used, "-f %s ", muxer != nullptr ? muxer : creator);
     }
 
     auto number = [&](const char *field) { return qxtp_profile_parsed_uint(id, field); };
-    if (uint32_t v = number("AudioBitrate")) append(args, used, "-b:a %u ", v);
-    if (uint32_t v = number("AudioChannelCount")) append(args, used, "-ac %u ", v);
-    if (uint32_t v = number("AudioSampleRate")) append(args, used, "-ar %u ", v);
-    if (uint32_t v = number("AudioBitsPerSample")) append(args, used, "-sample_fmt s%u ", v);
-    if (uint32_t v = number("VideoBitrate")) append(args, used, "-b:v %u ", v);
+    if (uint32_t v = number("AudioBitrate"))
+        append(args, used, "-b:a %u ", v);
+    if (uint32_t v = number("AudioChannelCount"))
+        append(args, used, "-ac %u ", v);
+    if (uint32_t v = number("AudioSampleRate"))
+        append(args, used, "-ar %u ", v);
+    if (uint32_t v = number("AudioBitsPerSample"))
+        append(args, used, "-sample_fmt s%u ", v);
+    if (uint32_t v = number("VideoBitrate"))
+        append(args, used, "-b:v %u ", v);
     const uint32_t width = number("VideoWidth"), height = number("VideoHeight");
-    if (width != 0 && height != 0) append(args, used, "-s %ux%u ", width, height);
+    if (width != 0 && height != 0)
+        append(args, used, "-s %ux%u ", width, height);
     const uint32_t num = number("VideoFrameRateNumerator");
     const uint32_t den = number("VideoFrameRateDenominator");
-    if (num != 0 && den != 0) append(args, used, "-r %u/%u ", num, den);
+    if (num != 0 && den != 0)
+        append(args, used, "-r %u/%u ", num, den);
 
     g_err.clear();
     return args;

@@ -24,7 +24,8 @@ const char *read_digits(const char *text, uint64_t limit, uint64_t *value) {
     uint64_t v = 0;
     for (; is_digit(*text); ++text) {
         v = v * 10 + static_cast<uint64_t>(*text - '0');
-        if (v > limit) v = limit;
+        if (v > limit)
+            v = limit;
     }
     *value = v;
     return text;
@@ -41,23 +42,27 @@ const char *qxtp_profile_field_name(uint32_t index) {
 }
 
 const char *qxtp_profile_field_type(uint32_t index) {
-    if (index >= k_fields.size()) return nullptr;
+    if (index >= k_fields.size())
+        return nullptr;
     return k_type_names[static_cast<size_t>(k_fields[index].type)];
 }
 
 namespace qxtp {
 
 int32_t field_index(const char *name) {
-    if (name == nullptr) return -1;
+    if (name == nullptr)
+        return -1;
     for (int32_t i = 0; i < k_field_count; ++i)
-        if (std::strcmp(name, k_fields[static_cast<size_t>(i)].name) == 0) return i;
+        if (std::strcmp(name, k_fields[static_cast<size_t>(i)].name) == 0)
+            return i;
     return -1;
 }
 
 // MARK: value rules
 
 bool parse_bool(const char *text, int32_t *out) {
-    if (text == nullptr) return false;
+    if (text == nullptr)
+        return false;
     if (!std::strcmp(text, "true") || !std::strcmp(text, "1") || !std::strcmp(text, "True")) {
         *out = 1;
         return true;
@@ -70,37 +75,47 @@ bool parse_bool(const char *text, int32_t *out) {
 }
 
 bool parse_uint(const char *text, uint32_t *out) {
-    if (text == nullptr) return false;
-    while (is_space(*text)) ++text;
-    if (*text == '+' || *text == '-') return false;  // a sign is never part of an unsigned text
+    if (text == nullptr)
+        return false;
+    while (is_space(*text))
+        ++text;
+    if (*text == '+' || *text == '-')
+        return false; // a sign is never part of an unsigned text
     uint64_t value = 0;
     const char *end = read_digits(text, UINT32_MAX, &value);
-    if (end == text || *end != '\0') return false;
+    if (end == text || *end != '\0')
+        return false;
     *out = static_cast<uint32_t>(value);
     return true;
 }
 
 bool parse_int(const char *text, int32_t *out) {
-    if (text == nullptr) return false;
-    while (is_space(*text)) ++text;
+    if (text == nullptr)
+        return false;
+    while (is_space(*text))
+        ++text;
     const bool negative = *text == '-';
-    if (*text == '+' || *text == '-') ++text;
+    if (*text == '+' || *text == '-')
+        ++text;
     uint64_t value = 0;
     const char *end = read_digits(text, negative ? 2147483648u : 2147483647u, &value);
-    if (end == text || *end != '\0') return false;
-    *out = static_cast<int32_t>(negative ? -static_cast<int64_t>(value)
-                                         : static_cast<int64_t>(value));
+    if (end == text || *end != '\0')
+        return false;
+    *out =
+        static_cast<int32_t>(negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value));
     return true;
 }
 
 // Every muxer name is such a token. Anything else (blanks, dashes, dots, slashes) would paste
 // options into an encoder command line or a path into an output file name.
 bool is_format_token(const char *creator) {
-    if (creator[0] == '\0') return false;
+    if (creator[0] == '\0')
+        return false;
     for (const char *c = creator; *c != '\0'; ++c) {
-        const bool ok = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || is_digit(*c) ||
-                        *c == '_';
-        if (!ok) return false;
+        const bool ok =
+            (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || is_digit(*c) || *c == '_';
+        if (!ok)
+            return false;
     }
     return true;
 }
@@ -112,14 +127,22 @@ void revalidate_field(profile_slot &slot, int32_t field) {
     bool valid = true;
     if (text[0] != '\0') {
         switch (k_fields[static_cast<size_t>(field)].type) {
-        case k_string: break;
-        case k_int: valid = parse_int(text, &int_value); break;
-        case k_bool: valid = parse_bool(text, &int_value); break;
-        case k_uint_string: valid = parse_uint(text, &uint_value); break;
+        case k_string:
+            break;
+        case k_int:
+            valid = parse_int(text, &int_value);
+            break;
+        case k_bool:
+            valid = parse_bool(text, &int_value);
+            break;
+        case k_uint_string:
+            valid = parse_uint(text, &uint_value);
+            break;
         }
     }
     slot.valid[field] = valid ? 1 : 0;
-    if (field == k_format_creator) recompute_file_type(slot);
+    if (field == k_format_creator)
+        recompute_file_type(slot);
 }
 
 void recompute_file_type(profile_slot &slot) {
@@ -130,7 +153,7 @@ void recompute_file_type(profile_slot &slot) {
         slot.file_type[0] = '.';
         qx::copy_text(slot.file_type + 1, k_file_type_size - 1, creator);
     } else {
-        slot.file_type[0] = '\0';  // no creator, or one that is not a plain token
+        slot.file_type[0] = '\0'; // no creator, or one that is not a plain token
     }
 }
 

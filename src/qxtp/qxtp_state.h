@@ -20,7 +20,7 @@ struct field_row {
 
 constexpr int32_t k_field_count = 17;
 constexpr int32_t k_max_profiles = 64;
-constexpr int32_t k_format_creator = 1;  // the field the file type and the format clause read
+constexpr int32_t k_format_creator = 1; // the field the file type and the format clause read
 constexpr int32_t k_format_quality = 2;
 
 constexpr std::array<field_row, k_field_count> k_fields = {{
@@ -43,9 +43,9 @@ constexpr std::array<field_row, k_field_count> k_fields = {{
     {"VideoPixelAspectRatioDenominator", k_uint_string},
 }};
 
-constexpr size_t k_value_size = 128;     // field text: 127 bytes and the terminator
-constexpr size_t k_file_type_size = 16;  // "." and up to 14 bytes of the creator
-constexpr size_t k_args_size = 2048;     // the longest fragment is 267 bytes
+constexpr size_t k_value_size = 128;    // field text: 127 bytes and the terminator
+constexpr size_t k_file_type_size = 16; // "." and up to 14 bytes of the creator
+constexpr size_t k_args_size = 2048;    // the longest fragment is 267 bytes
 constexpr const char *k_file_type_key = "FileType";
 
 // The longest compact export: every member's key and punctuation plus its longest value. A
@@ -56,7 +56,8 @@ constexpr size_t json_bound() {
     constexpr size_t escaped = 6;
     auto member = [](const char *key, size_t value) {
         size_t length = 0;
-        while (key[length] != '\0') ++length;
+        while (key[length] != '\0')
+            ++length;
         return length + 3 /* "": */ + value + 1 /* , */;
     };
     size_t n = 2 /* {} */ + 1 /* NUL */;
@@ -83,17 +84,17 @@ extern qx::last_error g_err;
 
 // MARK: fields and value rules (fields.cpp)
 
-int32_t field_index(const char *name);  // -1 for null or a name not in the table
+int32_t field_index(const char *name); // -1 for null or a name not in the table
 bool parse_bool(const char *text, int32_t *out);
 bool parse_uint(const char *text, uint32_t *out);
-bool parse_int(const char *text, int32_t *out);  // saturated to the 32-bit range
-bool is_format_token(const char *creator);       // ASCII letters, digits and '_', non-empty
-void revalidate_field(profile_slot &slot, int32_t field);  // FormatCreator: file type too
+bool parse_int(const char *text, int32_t *out); // saturated to the 32-bit range
+bool is_format_token(const char *creator);      // ASCII letters, digits and '_', non-empty
+void revalidate_field(profile_slot &slot, int32_t field); // FormatCreator: file type too
 void recompute_file_type(profile_slot &slot);
 
 // MARK: store (store.cpp)
 
-profile_slot *slot_in_use(int32_t id);  // null for an id outside 0..63 or a free slot
+profile_slot *slot_in_use(int32_t id); // null for an id outside 0..63 or a free slot
 // qxtp_profile_set once the id and the field are known to be good; value may be null.
 int32_t set_field(profile_slot &slot, int32_t field, const char *value);
 

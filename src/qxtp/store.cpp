@@ -10,11 +10,12 @@
 
 namespace qxtp {
 
-profile_slot g_prof[k_max_profiles] = {};  // all free at load
+profile_slot g_prof[k_max_profiles] = {}; // all free at load
 qx::last_error g_err = {};
 
 profile_slot *slot_in_use(int32_t id) {
-    if (id < 0 || id >= k_max_profiles || g_prof[id].in_use == 0) return nullptr;
+    if (id < 0 || id >= k_max_profiles || g_prof[id].in_use == 0)
+        return nullptr;
     return &g_prof[id];
 }
 
@@ -36,8 +37,10 @@ void field_error_text(char (&text)[160], int32_t field) {
 
 int32_t qxtp_profile_create(const char *name) {
     int32_t id = 0;
-    while (id < k_max_profiles && g_prof[id].in_use != 0) ++id;
-    if (id == k_max_profiles) return -g_err.fail(QX_ERR_OOM);
+    while (id < k_max_profiles && g_prof[id].in_use != 0)
+        ++id;
+    if (id == k_max_profiles)
+        return -g_err.fail(QX_ERR_OOM);
     // The name may point into this very slot (a text handed out before it was destroyed), so
     // it is taken before the slot is cleared.
     char given[k_value_size];
@@ -45,7 +48,8 @@ int32_t qxtp_profile_create(const char *name) {
     profile_slot &slot = g_prof[id];
     std::memset(&slot, 0, sizeof slot);
     slot.in_use = 1;
-    for (int32_t &valid : slot.valid) valid = 1;
+    for (int32_t &valid : slot.valid)
+        valid = 1;
     qx::copy_text(slot.value[0], given);
     qx::copy_text(slot.value[k_format_quality], "0");
     for (int32_t field = 0; field < k_field_count; ++field)
@@ -57,8 +61,9 @@ int32_t qxtp_profile_create(const char *name) {
 
 int32_t qxtp_profile_destroy(int32_t id) {
     profile_slot *slot = slot_in_use(id);
-    if (slot == nullptr) return g_err.fail(QX_ERR_NO_SUCH_PROFILE);
-    slot->in_use = 0;  // the texts stay readable until the slot is taken again
+    if (slot == nullptr)
+        return g_err.fail(QX_ERR_NO_SUCH_PROFILE);
+    slot->in_use = 0; // the texts stay readable until the slot is taken again
     g_err.clear();
     return QX_OK;
 }
@@ -76,7 +81,7 @@ int32_t set_field(profile_slot &slot, int32_t field, const char *value) {
         qx_warn(text);
         return QX_ERR_FIELD_INVALID;
     }
-    g_err.clear();  // a rejected int or bool text shows only in its flag until validation
+    g_err.clear(); // a rejected int or bool text shows only in its flag until validation
     return QX_OK;
 }
 
@@ -84,31 +89,38 @@ int32_t set_field(profile_slot &slot, int32_t field, const char *value) {
 
 int32_t qxtp_profile_set(int32_t id, const char *field, const char *value) {
     profile_slot *slot = slot_in_use(id);
-    if (slot == nullptr) return g_err.fail(QX_ERR_NO_SUCH_PROFILE);
+    if (slot == nullptr)
+        return g_err.fail(QX_ERR_NO_SUCH_PROFILE);
     const int32_t index = field_index(field);
-    if (index < 0) return g_err.fail(QX_ERR_UNKNOWN_FIELD);
+    if (index < 0)
+        return g_err.fail(QX_ERR_UNKNOWN_FIELD);
     return set_field(*slot, index, value);
 }
 
 const char *qxtp_profile_get(int32_t id, const char *field) {
     profile_slot *slot = slot_in_use(id);
-    if (slot == nullptr) return (g_err.fail(QX_ERR_NO_SUCH_PROFILE), nullptr);
+    if (slot == nullptr)
+        return (g_err.fail(QX_ERR_NO_SUCH_PROFILE), nullptr);
     const int32_t index = field_index(field);
-    if (index < 0) return (g_err.fail(QX_ERR_UNKNOWN_FIELD), nullptr);
+    if (index < 0)
+        return (g_err.fail(QX_ERR_UNKNOWN_FIELD), nullptr);
     return slot->value[index];
 }
 
 int32_t qxtp_profile_field_valid(int32_t id, const char *field) {
     profile_slot *slot = slot_in_use(id);
-    if (slot == nullptr) return (g_err.fail(QX_ERR_NO_SUCH_PROFILE), 0);
+    if (slot == nullptr)
+        return (g_err.fail(QX_ERR_NO_SUCH_PROFILE), 0);
     const int32_t index = field_index(field);
-    if (index < 0) return (g_err.fail(QX_ERR_UNKNOWN_FIELD), 0);
+    if (index < 0)
+        return (g_err.fail(QX_ERR_UNKNOWN_FIELD), 0);
     return slot->valid[index];
 }
 
 const char *qxtp_profile_file_type(int32_t id) {
     profile_slot *slot = slot_in_use(id);
-    if (slot == nullptr) return (g_err.fail(QX_ERR_NO_SUCH_PROFILE), nullptr);
+    if (slot == nullptr)
+        return (g_err.fail(QX_ERR_NO_SUCH_PROFILE), nullptr);
     recompute_file_type(*slot);
     return slot->file_type;
 }
@@ -124,18 +136,22 @@ uint32_t qxtp_profile_parsed_uint(int32_t id, const char *field) {
 
 int32_t qxtp_profile_validate(int32_t id) {
     profile_slot *slot = slot_in_use(id);
-    if (slot == nullptr) return g_err.fail(QX_ERR_NO_SUCH_PROFILE);
+    if (slot == nullptr)
+        return g_err.fail(QX_ERR_NO_SUCH_PROFILE);
     bool any_invalid = false;
     for (int32_t field = 0; field < k_field_count; ++field) {
         revalidate_field(*slot, field);
-        if (slot->valid[field] != 0) continue;
+        if (slot->valid[field] != 0)
+            continue;
         char text[160];
         field_error_text(text, field);
         qx_warn(text);
-        if (!any_invalid) g_err.set(text);  // the last error names the first invalid field
+        if (!any_invalid)
+            g_err.set(text); // the last error names the first invalid field
         any_invalid = true;
     }
-    if (any_invalid) return QX_ERR_FIELD_INVALID;
+    if (any_invalid)
+        return QX_ERR_FIELD_INVALID;
     g_err.clear();
     return QX_OK;
 }

@@ -312,7 +312,7 @@ TEST_F(FitCommand, ReportJsonAndPlotAgreeWithTheLibrary) {
     EXPECT_NEAR(rep.rms, std::sqrt(sq), 0.0005);
     const double peak = qxeq_peak_db(nullptr);
     EXPECT_GT(peak, 0.0);
-    EXPECT_NEAR(rep.preamp, -(peak + 0.01), 0.005);  // the peak, with 0.01 dB to spare
+    EXPECT_NEAR(rep.preamp, -(peak + 0.01), 0.005); // the peak, with 0.01 dB to spare
 
     const result j = run({"fit", "curve.txt", "--rate", "48000", "--json"});
     ASSERT_EQ(j.status, 0) << j.err;

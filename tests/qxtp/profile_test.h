@@ -13,8 +13,9 @@
 #include <vector>
 
 inline void restore_profile_defaults() {
-    for (int32_t id = 0; id < 64; ++id) qxtp_profile_destroy(id);
-    qxtp_profile_destroy(qxtp_profile_create(nullptr));  // empties the last error
+    for (int32_t id = 0; id < 64; ++id)
+        qxtp_profile_destroy(id);
+    qxtp_profile_destroy(qxtp_profile_create(nullptr)); // empties the last error
     qx_clear_warnings();
 }
 
@@ -27,7 +28,8 @@ class ProfileTest : public ::testing::Test {
 // The warning log as one list, for comparisons.
 inline std::vector<std::string> warnings() {
     std::vector<std::string> all;
-    for (int32_t i = 0; i < qx_warning_count(); ++i) all.emplace_back(qx_warning(i));
+    for (int32_t i = 0; i < qx_warning_count(); ++i)
+        all.emplace_back(qx_warning(i));
     return all;
 }
 

@@ -53,7 +53,8 @@ TEST_F(Args, Fragments) {
         {"alias mpg", {{"FormatCreator", "mpg"}}, "-f mpeg "},
         {"alias wmv", {{"FormatCreator", "wmv"}}, "-f asf "},
         {"longest creator", {{"FormatCreator", creator127}}, "-f " + creator127 + " "},
-        {"injected options", {{"FormatCreator", "mp4 -y -i secret"}, {"AudioBitrate", "1"}},
+        {"injected options",
+         {{"FormatCreator", "mp4 -y -i secret"}, {"AudioBitrate", "1"}},
          "-b:a 1 "},
         {"path", {{"FormatCreator", "../../x"}}, ""},
         {"leading dash", {{"FormatCreator", "-y"}}, ""},
@@ -82,7 +83,8 @@ TEST_F(Args, Fragments) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const int32_t id = qxtp_profile_create("args");
-        for (const auto &f : c.fields) qxtp_profile_set(id, f.first, f.second.c_str());
+        for (const auto &f : c.fields)
+            qxtp_profile_set(id, f.first, f.second.c_str());
         qxtp_profile_destroy(64);
         const char *args = qxtp_profile_to_ffmpeg_args(id);
         ASSERT_NE(args, nullptr);

@@ -14,7 +14,8 @@ std::string exported_member(int32_t id, const char *field) {
     const std::string json = qxtp_profile_to_json(id);
     const std::string key = std::string("\"") + field + "\":";
     const size_t at = json.find(key);
-    if (at == std::string::npos) return "<missing>";
+    if (at == std::string::npos)
+        return "<missing>";
     const size_t start = at + key.size();
     return json.substr(start, json.find_first_of(",}", start) - start);
 }
@@ -72,7 +73,7 @@ TEST_F(Fields, UnsignedTexts) {
         {"4294967295", 1, 4294967295u},
         {"4294967296", 1, 4294967295u},
         {"99999999999", 1, 4294967295u},
-        {"18446744073709551617", 1, 4294967295u},  // past 64 bits too
+        {"18446744073709551617", 1, 4294967295u}, // past 64 bits too
         {digits127, 1, 4294967295u},
         {"44100 ", 0, 0},
         {"+5", 0, 0},
@@ -88,7 +89,7 @@ TEST_F(Fields, UnsignedTexts) {
         {"1.0", 0, 0},
         {"\xC2\xA0"
          "5",
-         0, 0},  // a no-break space is not white space
+         0, 0}, // a no-break space is not white space
     };
     const int32_t id = qxtp_profile_create("u");
     for (const auto &c : cases) {
@@ -97,7 +98,7 @@ TEST_F(Fields, UnsignedTexts) {
                   c.valid ? QX_OK : QX_ERR_FIELD_INVALID);
         EXPECT_EQ(qxtp_profile_field_valid(id, "VideoWidth"), c.valid);
         EXPECT_EQ(qxtp_profile_parsed_uint(id, "VideoWidth"), c.value);
-        EXPECT_STREQ(qxtp_profile_get(id, "VideoWidth"), c.text.c_str());  // stored as given
+        EXPECT_STREQ(qxtp_profile_get(id, "VideoWidth"), c.text.c_str()); // stored as given
     }
 }
 
@@ -137,9 +138,9 @@ TEST_F(Fields, IntegerTexts) {
     const int32_t id = qxtp_profile_create("i");
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string("'") + c.text + "'");
-        EXPECT_EQ(qxtp_profile_set(id, "FormatQuality", c.text), QX_OK);  // never rejected
+        EXPECT_EQ(qxtp_profile_set(id, "FormatQuality", c.text), QX_OK); // never rejected
         EXPECT_EQ(qxtp_profile_field_valid(id, "FormatQuality"), c.valid);
-        EXPECT_EQ(qxtp_profile_parsed_uint(id, "FormatQuality"), 0u);  // not a uint_string
+        EXPECT_EQ(qxtp_profile_parsed_uint(id, "FormatQuality"), 0u); // not a uint_string
         EXPECT_EQ(exported_member(id, "FormatQuality"), c.exported);
     }
     EXPECT_EQ(qx_warning_count(), 0);
@@ -151,15 +152,14 @@ TEST_F(Fields, BoolTexts) {
         int valid;
         const char *exported;
     } cases[] = {
-        {"true", 1, "true"},   {"1", 1, "true"},      {"True", 1, "true"},
-        {"false", 1, "false"}, {"0", 1, "false"},     {"False", 1, "false"},
-        {"", 1, "false"},      {"TRUE", 0, "false"},  {"yes", 0, "false"},
-        {" true", 0, "false"}, {"true ", 0, "false"}, {"2", 0, "false"},
-        {"01", 0, "false"},    {"tRUE", 0, "false"},  {"FALSE", 0, "false"},
+        {"true", 1, "true"}, {"1", 1, "true"},      {"True", 1, "true"},   {"false", 1, "false"},
+        {"0", 1, "false"},   {"False", 1, "false"}, {"", 1, "false"},      {"TRUE", 0, "false"},
+        {"yes", 0, "false"}, {" true", 0, "false"}, {"true ", 0, "false"}, {"2", 0, "false"},
+        {"01", 0, "false"},  {"tRUE", 0, "false"},  {"FALSE", 0, "false"},
     };
     const int32_t id = qxtp_profile_create("b");
-    for (const char *field : {"ProfileEnableMrfCrf444", "HardwareAccelerationEnabled",
-                              "AlwaysReencode"}) {
+    for (const char *field :
+         {"ProfileEnableMrfCrf444", "HardwareAccelerationEnabled", "AlwaysReencode"}) {
         for (const auto &c : cases) {
             SCOPED_TRACE(std::string(field) + " '" + c.text + "'");
             EXPECT_EQ(qxtp_profile_set(id, field, c.text), QX_OK);
@@ -201,7 +201,7 @@ TEST_F(Fields, FileTypeFromFormatCreator) {
         {"MP4", ".MP4"},
         {"HEVC", ".HEVC"},
         {"_", "._"},
-        {"abcdefghijklmnopqrst", ".abcdefghijklmn"},  // 20 characters: the first 14 kept
+        {"abcdefghijklmnopqrst", ".abcdefghijklmn"}, // 20 characters: the first 14 kept
         {"mp4 -y -i secret", ""},
         {"../../x", ""},
         {"a.b", ""},
@@ -216,7 +216,7 @@ TEST_F(Fields, FileTypeFromFormatCreator) {
         SCOPED_TRACE(std::string("'") + c.creator + "'");
         EXPECT_EQ(qxtp_profile_set(id, "FormatCreator", c.creator), QX_OK);
         EXPECT_STREQ(qxtp_profile_file_type(id), c.file_type);
-        EXPECT_STREQ(qxtp_profile_get(id, "FormatCreator"), c.creator);  // stored as given
+        EXPECT_STREQ(qxtp_profile_get(id, "FormatCreator"), c.creator); // stored as given
         EXPECT_EQ(qxtp_profile_field_valid(id, "FormatCreator"), 1);
         EXPECT_EQ(exported_member(id, "FileType"), std::string("\"") + c.file_type + "\"");
     }

@@ -2,7 +2,7 @@
 // possible export, a round trip of random profiles, and the yyjson the library runs with.
 #include "profile_test.h"
 
-#include <yyjson.h>  // for YYJSON_VERSION_HEX only: the test itself does not link yyjson
+#include <yyjson.h> // for YYJSON_VERSION_HEX only: the test itself does not link yyjson
 
 #include <dlfcn.h>
 #include <link.h>
@@ -24,7 +24,8 @@ using Json = ProfileTest;
 
 std::vector<std::string> field_names() {
     std::vector<std::string> names;
-    for (uint32_t i = 0; i < 17; ++i) names.emplace_back(qxtp_profile_field_name(i));
+    for (uint32_t i = 0; i < 17; ++i)
+        names.emplace_back(qxtp_profile_field_name(i));
     return names;
 }
 
@@ -40,29 +41,27 @@ TEST_F(Json, PhoneExample) {
     qxtp_profile_set(id, "FormatCreator", "mp4");
     qxtp_profile_set(id, "AudioBitrate", "128000");
     qxtp_profile_destroy(64);
-    EXPECT_STREQ(
-        qxtp_profile_to_json(id),
-        "{\"ProfileName\":\"Phone\",\"FormatCreator\":\"mp4\",\"FormatQuality\":0,"
-        "\"ProfileEnableMrfCrf444\":false,\"HardwareAccelerationEnabled\":false,"
-        "\"AlwaysReencode\":false,\"AudioBitrate\":\"128000\",\"AudioBitsPerSample\":\"\","
-        "\"AudioChannelCount\":\"\",\"AudioSampleRate\":\"\",\"VideoWidth\":\"\","
-        "\"VideoHeight\":\"\",\"VideoBitrate\":\"\",\"VideoFrameRateNumerator\":\"\","
-        "\"VideoFrameRateDenominator\":\"\",\"VideoPixelAspectRatioNumerator\":\"\","
-        "\"VideoPixelAspectRatioDenominator\":\"\",\"FileType\":\".mp4\"}");
+    EXPECT_STREQ(qxtp_profile_to_json(id),
+                 "{\"ProfileName\":\"Phone\",\"FormatCreator\":\"mp4\",\"FormatQuality\":0,"
+                 "\"ProfileEnableMrfCrf444\":false,\"HardwareAccelerationEnabled\":false,"
+                 "\"AlwaysReencode\":false,\"AudioBitrate\":\"128000\",\"AudioBitsPerSample\":\"\","
+                 "\"AudioChannelCount\":\"\",\"AudioSampleRate\":\"\",\"VideoWidth\":\"\","
+                 "\"VideoHeight\":\"\",\"VideoBitrate\":\"\",\"VideoFrameRateNumerator\":\"\","
+                 "\"VideoFrameRateDenominator\":\"\",\"VideoPixelAspectRatioNumerator\":\"\","
+                 "\"VideoPixelAspectRatioDenominator\":\"\",\"FileType\":\".mp4\"}");
     EXPECT_STREQ(qxtp_last_error(), "OK");
 }
 
 TEST_F(Json, FreshProfileAndValueMapping) {
     const int32_t id = qxtp_profile_create(nullptr);
-    EXPECT_STREQ(
-        qxtp_profile_to_json(id),
-        "{\"ProfileName\":\"\",\"FormatCreator\":\"\",\"FormatQuality\":0,"
-        "\"ProfileEnableMrfCrf444\":false,\"HardwareAccelerationEnabled\":false,"
-        "\"AlwaysReencode\":false,\"AudioBitrate\":\"\",\"AudioBitsPerSample\":\"\","
-        "\"AudioChannelCount\":\"\",\"AudioSampleRate\":\"\",\"VideoWidth\":\"\","
-        "\"VideoHeight\":\"\",\"VideoBitrate\":\"\",\"VideoFrameRateNumerator\":\"\","
-        "\"VideoFrameRateDenominator\":\"\",\"VideoPixelAspectRatioNumerator\":\"\","
-        "\"VideoPixelAspectRatioDenominator\":\"\",\"FileType\":\"\"}");
+    EXPECT_STREQ(qxtp_profile_to_json(id),
+                 "{\"ProfileName\":\"\",\"FormatCreator\":\"\",\"FormatQuality\":0,"
+                 "\"ProfileEnableMrfCrf444\":false,\"HardwareAccelerationEnabled\":false,"
+                 "\"AlwaysReencode\":false,\"AudioBitrate\":\"\",\"AudioBitsPerSample\":\"\","
+                 "\"AudioChannelCount\":\"\",\"AudioSampleRate\":\"\",\"VideoWidth\":\"\","
+                 "\"VideoHeight\":\"\",\"VideoBitrate\":\"\",\"VideoFrameRateNumerator\":\"\","
+                 "\"VideoFrameRateDenominator\":\"\",\"VideoPixelAspectRatioNumerator\":\"\","
+                 "\"VideoPixelAspectRatioDenominator\":\"\",\"FileType\":\"\"}");
 
     // Numbers in text fields stay texts, even invalid ones; FormatQuality and bools convert.
     qxtp_profile_set(id, "FormatCreator", "hevc");
@@ -106,8 +105,8 @@ TEST_F(Json, TextsThatAreNotUtf8CannotBeExported) {
     const char *json = qxtp_profile_to_json(id);
     ASSERT_NE(json, nullptr);
     const std::string before = json;
-    for (const char *bad : {"\xFF", "\xC3", "a\xC3(", "\xED\xA0\x80" /* surrogate */,
-                            "\xC0\xAF" /* overlong */}) {
+    for (const char *bad :
+         {"\xFF", "\xC3", "a\xC3(", "\xED\xA0\x80" /* surrogate */, "\xC0\xAF" /* overlong */}) {
         for (const char *field : {"ProfileName", "AudioBitrate"}) {
             SCOPED_TRACE(field);
             qxtp_profile_set(id, "ProfileName", "before");
@@ -115,7 +114,7 @@ TEST_F(Json, TextsThatAreNotUtf8CannotBeExported) {
             qxtp_profile_set(id, field, bad);
             EXPECT_EQ(qxtp_profile_to_json(id), nullptr);
             EXPECT_STREQ(qxtp_last_error(), "ERR_OOM");
-            EXPECT_EQ(std::string(json), before);  // the earlier export stays
+            EXPECT_EQ(std::string(json), before); // the earlier export stays
         }
     }
 }
@@ -124,23 +123,23 @@ TEST_F(Json, TextsThatAreNotUtf8CannotBeExported) {
 // is far longer than 4 KiB and still comes out whole.
 TEST_F(Json, LargestExportComesOutWhole) {
     const int32_t id = qxtp_profile_create(nullptr);
-    size_t expected = 2 + 17;  // braces, and commas between the 18 members
+    size_t expected = 2 + 17; // braces, and commas between the 18 members
     for (uint32_t i = 0; i < 17; ++i) {
         const std::string name = qxtp_profile_field_name(i);
         const std::string type = qxtp_profile_field_type(i);
         expected += name.size() + 3;
         if (type == "int") {
             qxtp_profile_set(id, name.c_str(), "-99999999999");
-            expected += 11;  // -2147483648
+            expected += 11; // -2147483648
         } else if (type == "bool") {
-            expected += 5;  // false
+            expected += 5; // false
         } else {
-            const char control = static_cast<char>(0x0E + i);  // each one needs \u00XX
+            const char control = static_cast<char>(0x0E + i); // each one needs \u00XX
             qxtp_profile_set(id, name.c_str(), std::string(127, control).c_str());
             expected += 2 + 127 * 6;
         }
     }
-    expected += std::strlen("FileType") + 3 + 2;  // the creator is no token: ""
+    expected += std::strlen("FileType") + 3 + 2; // the creator is no token: ""
     const char *json = qxtp_profile_to_json(id);
     ASSERT_NE(json, nullptr);
     EXPECT_EQ(std::strlen(json), expected);
@@ -150,7 +149,7 @@ TEST_F(Json, LargestExportComesOutWhole) {
     ASSERT_GE(back, 0) << qxtp_last_error();
     EXPECT_EQ(field_texts(back)[0], field_texts(id)[0]);
     std::vector<std::string> expected_texts = field_texts(id);
-    expected_texts[2] = "-2147483648";  // FormatQuality comes back as the saturated number
+    expected_texts[2] = "-2147483648"; // FormatQuality comes back as the saturated number
     EXPECT_EQ(field_texts(back), expected_texts);
 }
 
@@ -163,7 +162,7 @@ TEST_F(Json, ImportEveryKindOfValue) {
         std::string json;
         Texts texts;
         std::vector<std::string> warnings;
-        Texts invalid = {};  // fields stored with flag 0
+        Texts invalid = {}; // fields stored with flag 0
     } cases[] = {
         {"empty object", "{}", {{"FormatQuality", "0"}, {"AlwaysReencode", "false"}}, {}},
         {"numbers and numeric strings",
@@ -174,35 +173,64 @@ TEST_F(Json, ImportEveryKindOfValue) {
           {"FormatQuality", "5"}},
          {}},
         {"real", R"({"AudioBitrate":128000.0})", {{"AudioBitrate", ""}}, {}},
-        {"exponent", R"({"AudioBitrate":1e5,"FormatQuality":1E0})",
-         {{"AudioBitrate", ""}, {"FormatQuality", "0"}}, {}},
+        {"exponent",
+         R"({"AudioBitrate":1e5,"FormatQuality":1E0})",
+         {{"AudioBitrate", ""}, {"FormatQuality", "0"}},
+         {}},
         {"first occurrence decides, even when ignored",
-         R"({"AudioBitrate":1.5,"AudioBitrate":"128"})", {{"AudioBitrate", ""}}, {}},
-        {"first occurrence decides", R"({"AudioBitrate":"1","AudioBitrate":"2"})",
-         {{"AudioBitrate", "1"}}, {}},
+         R"({"AudioBitrate":1.5,"AudioBitrate":"128"})",
+         {{"AudioBitrate", ""}},
+         {}},
+        {"first occurrence decides",
+         R"({"AudioBitrate":"1","AudioBitrate":"2"})",
+         {{"AudioBitrate", "1"}},
+         {}},
         {"null first", R"({"VideoHeight":null,"VideoHeight":"720"})", {{"VideoHeight", ""}}, {}},
-        {"largest unsigned", R"({"VideoBitrate":18446744073709551615})",
-         {{"VideoBitrate", "18446744073709551615"}}, {}},
-        {"below the signed range", R"({"AudioBitrate":-10000000000000000000})",
-         {{"AudioBitrate", ""}}, {}},
-        {"above the unsigned range", R"({"AudioBitrate":18446744073709551616})",
-         {{"AudioBitrate", ""}}, {}},
-        {"smallest signed", R"({"FormatQuality":-9223372036854775808})",
-         {{"FormatQuality", "-9223372036854775808"}}, {}},
-        {"negative into unsigned", R"({"AudioBitrate":-5})", {{"AudioBitrate", "-5"}},
-         {"ERR_FIELD_INVALID:AudioBitrate"}, {{"AudioBitrate", ""}}},
-        {"minus zero", R"({"FormatQuality":-0,"VideoWidth":-0})",
-         {{"FormatQuality", "0"}, {"VideoWidth", "0"}}, {}},
-        {"rejected uint text", R"({"AudioBitrate":"fast"})", {{"AudioBitrate", "fast"}},
-         {"ERR_FIELD_INVALID:AudioBitrate"}, {{"AudioBitrate", ""}}},
+        {"largest unsigned",
+         R"({"VideoBitrate":18446744073709551615})",
+         {{"VideoBitrate", "18446744073709551615"}},
+         {}},
+        {"below the signed range",
+         R"({"AudioBitrate":-10000000000000000000})",
+         {{"AudioBitrate", ""}},
+         {}},
+        {"above the unsigned range",
+         R"({"AudioBitrate":18446744073709551616})",
+         {{"AudioBitrate", ""}},
+         {}},
+        {"smallest signed",
+         R"({"FormatQuality":-9223372036854775808})",
+         {{"FormatQuality", "-9223372036854775808"}},
+         {}},
+        {"negative into unsigned",
+         R"({"AudioBitrate":-5})",
+         {{"AudioBitrate", "-5"}},
+         {"ERR_FIELD_INVALID:AudioBitrate"},
+         {{"AudioBitrate", ""}}},
+        {"minus zero",
+         R"({"FormatQuality":-0,"VideoWidth":-0})",
+         {{"FormatQuality", "0"}, {"VideoWidth", "0"}},
+         {}},
+        {"rejected uint text",
+         R"({"AudioBitrate":"fast"})",
+         {{"AudioBitrate", "fast"}},
+         {"ERR_FIELD_INVALID:AudioBitrate"},
+         {{"AudioBitrate", ""}}},
         {"bool as 1", R"({"AlwaysReencode":1})", {{"AlwaysReencode", "1"}}, {}},
-        {"bool as 2", R"({"AlwaysReencode":2})", {{"AlwaysReencode", "2"}}, {},
+        {"bool as 2",
+         R"({"AlwaysReencode":2})",
+         {{"AlwaysReencode", "2"}},
+         {},
          {{"AlwaysReencode", ""}}},
-        {"bool into a string", R"({"ProfileName":true,"FormatCreator":false})",
-         {{"ProfileName", "true"}, {"FormatCreator", "false"}}, {}},
+        {"bool into a string",
+         R"({"ProfileName":true,"FormatCreator":false})",
+         {{"ProfileName", "true"}, {"FormatCreator", "false"}},
+         {}},
         {"number into int", R"({"FormatQuality":-12})", {{"FormatQuality", "-12"}}, {}},
-        {"nested values", R"({"ProfileName":{"ProfileName":"x"},"VideoWidth":[1920]})",
-         {{"ProfileName", ""}, {"VideoWidth", ""}}, {}},
+        {"nested values",
+         R"({"ProfileName":{"ProfileName":"x"},"VideoWidth":[1920]})",
+         {{"ProfileName", ""}, {"VideoWidth", ""}},
+         {}},
         {"warnings in table order",
          R"({"VideoWidth":"w","AudioBitrate":"a","VideoPixelAspectRatioDenominator":"d"})",
          {{"VideoWidth", "w"}, {"AudioBitrate", "a"}},
@@ -210,19 +238,30 @@ TEST_F(Json, ImportEveryKindOfValue) {
           "ERR_FIELD_INVALID:VideoPixelAspectRatioDenominator"},
          {{"AudioBitrate", ""}, {"VideoWidth", ""}, {"VideoPixelAspectRatioDenominator", ""}}},
         {"string ends at NUL", R"({"ProfileName":"ab\u0000cd"})", {{"ProfileName", "ab"}}, {}},
-        {"escapes", R"({"ProfileName":"\u00e9\ud83c\udfb5\/\t"})",
-         {{"ProfileName", "\xC3\xA9\xF0\x9F\x8E\xB5/\t"}}, {}},
-        {"long string cut", "{\"ProfileName\":\"" + a200 + "\"}",
-         {{"ProfileName", a200.substr(0, 127)}}, {}},
-        {"long string cut before a character", "{\"ProfileName\":\"" + a126 + "\\u00e9\"}",
-         {{"ProfileName", a126}}, {}},
+        {"escapes",
+         R"({"ProfileName":"\u00e9\ud83c\udfb5\/\t"})",
+         {{"ProfileName", "\xC3\xA9\xF0\x9F\x8E\xB5/\t"}},
+         {}},
+        {"long string cut",
+         "{\"ProfileName\":\"" + a200 + "\"}",
+         {{"ProfileName", a200.substr(0, 127)}},
+         {}},
+        {"long string cut before a character",
+         "{\"ProfileName\":\"" + a126 + "\\u00e9\"}",
+         {{"ProfileName", a126}},
+         {}},
         {"keys compared exactly",
          R"({"audiobitrate":"1","AudioBitrate ":"2","AudioBitrate\u0000":"3","Audio":"4"})",
-         {{"AudioBitrate", ""}}, {}},
-        {"FileType ignored", R"({"FileType":".exe","FormatCreator":"mkv"})",
-         {{"FormatCreator", "mkv"}}, {}},
-        {"other members ignored", R"({"x":{"AudioBitrate":"1"},"y":[],"z":null})",
-         {{"AudioBitrate", ""}}, {}},
+         {{"AudioBitrate", ""}},
+         {}},
+        {"FileType ignored",
+         R"({"FileType":".exe","FormatCreator":"mkv"})",
+         {{"FormatCreator", "mkv"}},
+         {}},
+        {"other members ignored",
+         R"({"x":{"AudioBitrate":"1"},"y":[],"z":null})",
+         {{"AudioBitrate", ""}},
+         {}},
         {"white space around", " \t\r\n{ \"VideoWidth\" : \"1\" }\n ", {{"VideoWidth", "1"}}, {}},
     };
     for (const auto &c : cases) {
@@ -238,7 +277,8 @@ TEST_F(Json, ImportEveryKindOfValue) {
         }
         for (const std::string &name : field_names()) {
             bool invalid = false;
-            for (const auto &t : c.invalid) invalid |= name == t.first;
+            for (const auto &t : c.invalid)
+                invalid |= name == t.first;
             EXPECT_EQ(qxtp_profile_field_valid(id, name.c_str()), invalid ? 0 : 1) << name;
         }
         EXPECT_EQ(warnings(), c.warnings);
@@ -268,19 +308,19 @@ TEST_F(Json, UnreadableJsonIsRejected) {
         "\"text\"",
         "12",
         "true",
-        "\xEF\xBB\xBF{}",             // byte-order mark
-        "{} x",                        // trailing garbage
+        "\xEF\xBB\xBF{}", // byte-order mark
+        "{} x",           // trailing garbage
         "{}{}",
-        "{\"ProfileName\":\"\xFF\"}",  // invalid UTF-8 in a string
-        "{\"\xC3\":1}",                // and in a key
-        "{\"a\":1,}",                  // trailing comma
+        "{\"ProfileName\":\"\xFF\"}", // invalid UTF-8 in a string
+        "{\"\xC3\":1}",               // and in a key
+        "{\"a\":1,}",                 // trailing comma
         "{'a':1}",
         "/* c */{}",
         "{} // c",
         "{\"a\":NaN}",
         "{\"a\":Infinity}",
         "{\"a\":01}",
-        "{\"a\":\"\t\"}",  // raw control character in a string
+        "{\"a\":\"\t\"}", // raw control character in a string
         "{\"a\":\"\\x\"}",
         "{\"a\" 1}",
     };
@@ -292,17 +332,18 @@ TEST_F(Json, UnreadableJsonIsRejected) {
     }
     EXPECT_EQ(qxtp_profile_from_json(nullptr), -QX_ERR_INVALID_ARG);
     EXPECT_STREQ(qxtp_last_error(), "ERR_INVALID_ARG");
-    EXPECT_EQ(qxtp_profile_create(nullptr), 0);  // no failed import left a profile behind
+    EXPECT_EQ(qxtp_profile_create(nullptr), 0); // no failed import left a profile behind
     EXPECT_EQ(qx_warning_count(), 0);
 }
 
 TEST_F(Json, FullStore) {
-    for (int32_t i = 0; i < 64; ++i) ASSERT_EQ(qxtp_profile_create(nullptr), i);
+    for (int32_t i = 0; i < 64; ++i)
+        ASSERT_EQ(qxtp_profile_create(nullptr), i);
     EXPECT_EQ(qxtp_profile_from_json("{}"), -QX_ERR_OOM);
     EXPECT_STREQ(qxtp_last_error(), "ERR_OOM");
     EXPECT_EQ(qxtp_profile_from_json("{\"AudioBitrate\":\"fast\"}"), -QX_ERR_OOM);
-    EXPECT_EQ(qx_warning_count(), 0);  // nothing was set
-    EXPECT_EQ(qxtp_profile_from_json("[1,2]"), -QX_ERR_INVALID_ARG);  // read before a slot
+    EXPECT_EQ(qx_warning_count(), 0);                                // nothing was set
+    EXPECT_EQ(qxtp_profile_from_json("[1,2]"), -QX_ERR_INVALID_ARG); // read before a slot
     EXPECT_STREQ(qxtp_last_error(), "ERR_INVALID_ARG");
 }
 
@@ -329,11 +370,21 @@ std::string random_text(std::mt19937 &rng) {
     while (true) {
         uint32_t cp = 0;
         switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
-        case 0: cp = std::uniform_int_distribution<uint32_t>(1, 0x1F)(rng); break;
-        case 1: cp = std::uniform_int_distribution<uint32_t>(0x20, 0x7F)(rng); break;
-        case 2: cp = std::uniform_int_distribution<uint32_t>(0x80, 0x7FF)(rng); break;
-        case 3: cp = std::uniform_int_distribution<uint32_t>(0xE000, 0xFFFD)(rng); break;
-        default: cp = std::uniform_int_distribution<uint32_t>(0x10000, 0x10FFFF)(rng); break;
+        case 0:
+            cp = std::uniform_int_distribution<uint32_t>(1, 0x1F)(rng);
+            break;
+        case 1:
+            cp = std::uniform_int_distribution<uint32_t>(0x20, 0x7F)(rng);
+            break;
+        case 2:
+            cp = std::uniform_int_distribution<uint32_t>(0x80, 0x7FF)(rng);
+            break;
+        case 3:
+            cp = std::uniform_int_distribution<uint32_t>(0xE000, 0xFFFD)(rng);
+            break;
+        default:
+            cp = std::uniform_int_distribution<uint32_t>(0x10000, 0x10FFFF)(rng);
+            break;
         }
         std::string ch;
         if (cp < 0x80) {
@@ -348,7 +399,8 @@ std::string random_text(std::mt19937 &rng) {
                   static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
                   static_cast<char>(0x80 | (cp & 0x3F))};
         }
-        if (text.size() + ch.size() > target) return text;
+        if (text.size() + ch.size() > target)
+            return text;
         text += ch;
     }
 }
@@ -401,23 +453,26 @@ TEST_F(Json, RandomProfilesRoundTrip) {
 TEST_F(Json, ParsingTestSuite) {
     namespace fs = std::filesystem;
     const fs::path dir = QX_JSON_SUITE_DIR;
-    if (!fs::is_directory(dir)) GTEST_SKIP() << dir << " is not there";
+    if (!fs::is_directory(dir))
+        GTEST_SKIP() << dir << " is not there";
     int files = 0;
     for (const fs::directory_entry &entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        if (entry.path().extension() != ".json" || name.size() < 2 || name[1] != '_') continue;
+        if (entry.path().extension() != ".json" || name.size() < 2 || name[1] != '_')
+            continue;
         SCOPED_TRACE(name);
         std::ifstream in(entry.path(), std::ios::binary);
         std::ostringstream bytes;
         bytes << in.rdbuf();
         const std::string text = bytes.str();
         const int32_t id = qxtp_profile_from_json(text.c_str());
-        const size_t start = std::strlen(text.c_str()) == 0
-                                 ? std::string::npos
-                                 : text.find_first_not_of(" \t\r\n");
+        const size_t start =
+            std::strlen(text.c_str()) == 0 ? std::string::npos : text.find_first_not_of(" \t\r\n");
         const bool object = start != std::string::npos && text[start] == '{';
-        if (name[0] == 'n') EXPECT_EQ(id, -QX_ERR_INVALID_ARG);
-        if (name[0] == 'y') EXPECT_EQ(id >= 0, object) << id;
+        if (name[0] == 'n')
+            EXPECT_EQ(id, -QX_ERR_INVALID_ARG);
+        if (name[0] == 'y')
+            EXPECT_EQ(id >= 0, object) << id;
         if (id >= 0) {
             EXPECT_NE(qxtp_profile_to_json(id), nullptr);
             qxtp_profile_destroy(id);

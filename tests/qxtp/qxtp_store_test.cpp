@@ -36,7 +36,7 @@ void expect_defaults(int32_t id, const char *name) {
     for (const char *field : k_names) {
         SCOPED_TRACE(field);
         const std::string f = field;
-        const char *expected = f == "ProfileName" ? name
+        const char *expected = f == "ProfileName"     ? name
                                : f == "FormatQuality" ? "0"
                                : (f == "ProfileEnableMrfCrf444" ||
                                   f == "HardwareAccelerationEnabled" || f == "AlwaysReencode")
@@ -60,7 +60,7 @@ TEST_F(Store, CreateGivesDefaults) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name == nullptr ? "(null)" : c.name);
-        qxtp_profile_destroy(64);  // a failure text that create must empty
+        qxtp_profile_destroy(64); // a failure text that create must empty
         const int32_t id = qxtp_profile_create(c.name);
         ASSERT_EQ(id, 0);
         EXPECT_STREQ(qxtp_last_error(), "OK");
@@ -72,12 +72,14 @@ TEST_F(Store, CreateGivesDefaults) {
 }
 
 TEST_F(Store, SlotsRunOutAndAreReused) {
-    for (int32_t i = 0; i < 64; ++i) ASSERT_EQ(qxtp_profile_create("p"), i);
+    for (int32_t i = 0; i < 64; ++i)
+        ASSERT_EQ(qxtp_profile_create("p"), i);
     EXPECT_EQ(qxtp_profile_create("one too many"), -QX_ERR_OOM);
     EXPECT_STREQ(qxtp_last_error(), "ERR_OOM");
 
     // A reused slot starts from defaults: nothing of the old profile survives.
-    for (const char *field : k_names) qxtp_profile_set(5, field, "7");
+    for (const char *field : k_names)
+        qxtp_profile_set(5, field, "7");
     qxtp_profile_set(5, "FormatCreator", "mkv");
     ASSERT_STREQ(qxtp_profile_file_type(5), ".mkv");
     ASSERT_NE(qxtp_profile_to_json(5), nullptr);
@@ -88,7 +90,7 @@ TEST_F(Store, SlotsRunOutAndAreReused) {
 
     EXPECT_EQ(qxtp_profile_destroy(0), QX_OK);
     EXPECT_EQ(qxtp_profile_destroy(63), QX_OK);
-    EXPECT_EQ(qxtp_profile_create(nullptr), 0);  // the lowest free slot first
+    EXPECT_EQ(qxtp_profile_create(nullptr), 0); // the lowest free slot first
     EXPECT_EQ(qxtp_profile_create(nullptr), 63);
     EXPECT_EQ(qxtp_profile_create(nullptr), -QX_ERR_OOM);
 }
@@ -125,10 +127,11 @@ TEST_F(Store, SetRulesPerType) {
         EXPECT_STREQ(qxtp_last_error(), c.last_error);
         if (c.valid >= 0) {
             EXPECT_EQ(qxtp_profile_field_valid(id, c.field), c.valid);
-            EXPECT_STREQ(qxtp_profile_get(id, c.field), c.value ? c.value : "");  // kept
+            EXPECT_STREQ(qxtp_profile_get(id, c.field), c.value ? c.value : ""); // kept
         }
         ASSERT_EQ(qx_warning_count(), c.warns ? 1 : 0);
-        if (c.warns) EXPECT_STREQ(qx_warning(0), c.last_error);
+        if (c.warns)
+            EXPECT_STREQ(qx_warning(0), c.last_error);
     }
 }
 
@@ -144,7 +147,7 @@ TEST_F(Store, ValidateReportsEveryInvalidFieldInTableOrder) {
     EXPECT_EQ(qxtp_profile_validate(id), QX_ERR_FIELD_INVALID);
     EXPECT_STREQ(qxtp_last_error(), "ERR_FIELD_INVALID:FormatQuality");
     EXPECT_EQ(warnings(), expected);
-    EXPECT_EQ(qxtp_profile_validate(id), QX_ERR_FIELD_INVALID);  // twice: warnings twice
+    EXPECT_EQ(qxtp_profile_validate(id), QX_ERR_FIELD_INVALID); // twice: warnings twice
     EXPECT_EQ(qx_warning_count(), 6);
 
     for (const char *field : {"VideoHeight", "AlwaysReencode", "FormatQuality"})
@@ -156,7 +159,8 @@ TEST_F(Store, ValidateReportsEveryInvalidFieldInTableOrder) {
 
 TEST_F(Store, FullWarningLogLosesOnlyTheWarning) {
     const int32_t id = qxtp_profile_create("w");
-    for (int i = 0; i < 64; ++i) qx_warn("filler");
+    for (int i = 0; i < 64; ++i)
+        qx_warn("filler");
     EXPECT_EQ(qxtp_profile_set(id, "AudioBitrate", "fast"), QX_ERR_FIELD_INVALID);
     EXPECT_STREQ(qxtp_last_error(), "ERR_FIELD_INVALID:AudioBitrate");
     EXPECT_EQ(qx_warning_count(), 64);
@@ -167,11 +171,11 @@ TEST_F(Store, ParsedUint) {
     const int32_t id = qxtp_profile_create("n");
     qxtp_profile_set(id, "VideoWidth", "1920");
     qxtp_profile_set(id, "FormatQuality", "5");
-    qxtp_profile_destroy(64);  // parsed_uint leaves this text alone
+    qxtp_profile_destroy(64); // parsed_uint leaves this text alone
     EXPECT_EQ(qxtp_profile_parsed_uint(id, "VideoWidth"), 1920u);
     EXPECT_EQ(qxtp_profile_parsed_uint(id, "FormatQuality"), 0u);
     EXPECT_EQ(qxtp_profile_parsed_uint(id, "ProfileName"), 0u);
-    EXPECT_EQ(qxtp_profile_parsed_uint(id, "VideoHeight"), 0u);  // empty
+    EXPECT_EQ(qxtp_profile_parsed_uint(id, "VideoHeight"), 0u); // empty
     EXPECT_EQ(qxtp_profile_parsed_uint(id, "Width"), 0u);
     EXPECT_EQ(qxtp_profile_parsed_uint(id, nullptr), 0u);
     EXPECT_EQ(qxtp_profile_parsed_uint(-1, "VideoWidth"), 0u);
@@ -198,7 +202,7 @@ TEST_F(Store, BadIdsReportNoSuchProfile) {
         };
         for (size_t i = 0; i < std::size(calls); ++i) {
             SCOPED_TRACE(i);
-            qxtp_profile_destroy(qxtp_profile_create(nullptr));  // "OK" before each call
+            qxtp_profile_destroy(qxtp_profile_create(nullptr)); // "OK" before each call
             ASSERT_STREQ(qxtp_last_error(), "OK");
             EXPECT_TRUE(calls[i]());
             EXPECT_STREQ(qxtp_last_error(), "ERR_NO_SUCH_PROFILE");
@@ -240,7 +244,8 @@ TEST_F(Store, LastErrorRules) {
         ASSERT_STREQ(qxtp_last_error(), "ERR_UNKNOWN_FIELD");
         r.call();
         EXPECT_STREQ(qxtp_last_error(), r.on_success == empties ? "OK" : "ERR_UNKNOWN_FIELD");
-        for (int32_t other = id + 1; other < 64; ++other) qxtp_profile_destroy(other);
+        for (int32_t other = id + 1; other < 64; ++other)
+            qxtp_profile_destroy(other);
     }
     // Failures of get and field_valid name an unknown field.
     qxtp_profile_destroy(qxtp_profile_create(nullptr));
@@ -272,11 +277,11 @@ TEST_F(Store, CutsKeepWholeCharacters) {
         std::string value, stored;
     } cases[] = {
         {std::string(200, 'x'), std::string(127, 'x')},
-        {a126 + "\xC3\xA9", a126},                     // 2-byte character across the bound
-        {a125 + "\xE2\x82\xAC", a125},                 // 3-byte, one byte in
+        {a126 + "\xC3\xA9", a126},                      // 2-byte character across the bound
+        {a125 + "\xE2\x82\xAC", a125},                  // 3-byte, one byte in
         {a124 + "\xE2\x82\xAC", a124 + "\xE2\x82\xAC"}, // 3-byte, fits exactly
         {a124 + "\xF0\x9F\x8E\xB5", a124},              // 4-byte, three bytes in
-        {a126 + "\xA9\xA9", a126 + "\xA9"},  // not UTF-8 there: cut at the byte bound
+        {a126 + "\xA9\xA9", a126 + "\xA9"},             // not UTF-8 there: cut at the byte bound
     };
     const int32_t id = qxtp_profile_create("cut");
     for (const auto &c : cases) {
@@ -305,15 +310,14 @@ TEST_F(Store, ValuesMayPointIntoLibraryStorage) {
     const int32_t id = qxtp_profile_create("Living room");
     EXPECT_EQ(qxtp_profile_set(id, "ProfileName", qxtp_profile_get(id, "ProfileName")), QX_OK);
     EXPECT_STREQ(qxtp_profile_get(id, "ProfileName"), "Living room");
-    EXPECT_EQ(qxtp_profile_set(id, "ProfileName", qxtp_profile_get(id, "ProfileName") + 7),
-              QX_OK);
+    EXPECT_EQ(qxtp_profile_set(id, "ProfileName", qxtp_profile_get(id, "ProfileName") + 7), QX_OK);
     EXPECT_STREQ(qxtp_profile_get(id, "ProfileName"), "room");
 
     qxtp_profile_set(id, "FormatCreator", "mkv");
     qxtp_profile_set(id, "AudioBitrate", "96000");
     EXPECT_EQ(qxtp_profile_set(id, "FormatCreator", qxtp_profile_file_type(id)), QX_OK);
     EXPECT_STREQ(qxtp_profile_get(id, "FormatCreator"), ".mkv");
-    EXPECT_STREQ(qxtp_profile_file_type(id), "");  // ".mkv" is not a plain token
+    EXPECT_STREQ(qxtp_profile_file_type(id), ""); // ".mkv" is not a plain token
 
     qxtp_profile_set(id, "FormatCreator", "mp3");
     EXPECT_EQ(qxtp_profile_set(id, "ProfileName", qxtp_profile_to_ffmpeg_args(id)), QX_OK);
