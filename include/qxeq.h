@@ -96,7 +96,8 @@ QX_API int32_t qxeq_set_gain(uint32_t band, double gain_db);
  * Last error: set only on failure. */
 QX_API double qxeq_get_gain(uint32_t band);
 
-/** @return 1 while bypassed (exactly while "PS_none" is selected), else 0. Last error: untouched. */
+/** @return 1 while bypassed (exactly while "PS_none" is selected), else 0.
+ * Last error: untouched. */
 QX_API int32_t qxeq_is_bypassed(void);
 
 /** @return the sample rate in Hz. Last error: untouched. */
@@ -312,8 +313,7 @@ QX_API int32_t qxeq_eq_process_f32(qxeq_eq *eq, float *samples, int32_t frames, 
 
 /** As qxeq_process_s16, with eq's settings and filter state. Arguments, results and last
  * error as for qxeq_eq_process_f32. */
-QX_API int32_t qxeq_eq_process_s16(qxeq_eq *eq, int16_t *samples, int32_t frames,
-                                   int32_t channels);
+QX_API int32_t qxeq_eq_process_s16(qxeq_eq *eq, int16_t *samples, int32_t frames, int32_t channels);
 
 /** Equalise one float buffer per channel in place: bit for bit what qxeq_eq_process_f32 gives
  * for the same samples interleaved, on the same filter state (channel c uses state c).
