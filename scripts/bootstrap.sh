@@ -17,7 +17,7 @@ packages=(
     build-essential cmake pkg-config git ca-certificates
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev llvm valgrind
-    libsndfile1-dev libcli11-dev libxml2-utils
+    libsndfile1-dev libcli11-dev libxml2-utils ffmpeg
 )
 
 missing=()

@@ -3,6 +3,7 @@
 // up the commands with CLI11 and turns failures into one line on stderr and an exit status:
 // 0 success, 1 a failure the message explains, 2 a command line that does not parse.
 #include "cli.h"
+#include "transcode.h"
 
 #include "qxeq.h"
 #include "qxtp.h"
@@ -116,6 +117,10 @@ int main(int argc, char **argv) {
                      "default when FILE is -)")
         ->type_name("FILE");
 
+    cli::transcode_options tc;
+    auto *tc_cmd = cli::add_transcode_command(app, tc);
+    tc_cmd->footer(preset_list);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -124,7 +129,8 @@ int main(int argc, char **argv) {
     }
 
     if (app.get_subcommands().empty()) {
-        std::fputs("playback-profile: a subcommand is required: eq, response, presets or profile "
+        std::fputs("playback-profile: a subcommand is required: eq, response, presets, profile or "
+                   "transcode "
                    "(see --help)\n",
                    stderr);
         return 2;
@@ -146,6 +152,8 @@ int main(int argc, char **argv) {
             cli::run_profile_args(prof);
         } else if (*fmt_cmd) {
             cli::run_profile_fmt(prof);
+        } else if (*tc_cmd) {
+            cli::run_transcode(tc);
         }
     } catch (const cli::error &e) {
         std::fprintf(stderr, "playback-profile: %s\n", e.what());

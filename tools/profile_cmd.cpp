@@ -3,11 +3,13 @@
 // library's store and works on it there.
 #include "atomic_output.h"
 #include "cli.h"
+#include "transcode.h"
 
 #include "qxtp.h"
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace cli {
 
@@ -21,6 +23,7 @@ class profile {
     profile(const profile &) = delete;
     profile &operator=(const profile &) = delete;
     int32_t id() const { return id_; }
+    int32_t release() { return std::exchange(id_, -1); }
 
   private:
     int32_t id_;
@@ -108,16 +111,16 @@ void run_profile_show(const profile_options &o) {
     write_text("-", t);
 }
 
-int run_profile_validate(const profile_options &o) {
-    const profile p(load(o.file));
+namespace {
+
+// Validates a loaded profile; false after listing each invalid field on stderr.
+bool check_fields(const profile &p, const std::string &file) {
     qx_clear_warnings();
     const int32_t rc = qxtp_profile_validate(p.id());
-    if (rc == QX_OK) {
-        write_text("-", display_name(o.file) + ": valid\n");
-        return 0;
-    }
+    if (rc == QX_OK)
+        return true;
     if (rc != QX_ERR_FIELD_INVALID)
-        throw error(display_name(o.file) + ": " + qxtp_last_error());
+        throw error(display_name(file) + ": " + qxtp_last_error());
     // One warning per invalid field, in table order.
     const std::string prefix = "ERR_FIELD_INVALID:";
     for (int32_t i = 0; i < qx_warning_count(); ++i) {
@@ -125,12 +128,30 @@ int run_profile_validate(const profile_options &o) {
         const std::string field =
             w.compare(0, prefix.size(), prefix) == 0 ? w.substr(prefix.size()) : "";
         std::fprintf(stderr, "playback-profile: %s: %s: %s is not valid for type %s\n",
-                     display_name(o.file).c_str(), w.c_str(),
+                     display_name(file).c_str(), w.c_str(),
                      quoted(qxtp_profile_get(p.id(), field.c_str())).c_str(),
                      field_type(field).c_str());
     }
     qx_clear_warnings();
-    return 1;
+    return false;
+}
+
+} // namespace
+
+int run_profile_validate(const profile_options &o) {
+    const profile p(load(o.file));
+    if (!check_fields(p, o.file))
+        return 1;
+    write_text("-", display_name(o.file) + ": valid\n");
+    return 0;
+}
+
+int32_t load_valid_profile(const std::string &path) {
+    profile p(load(path));
+    if (!check_fields(p, path))
+        throw error(display_name(path) + " is not a valid profile (the fields above); nothing "
+                    "was started");
+    return p.release();
 }
 
 void run_profile_args(const profile_options &o) {
