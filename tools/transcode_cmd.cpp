@@ -81,15 +81,16 @@ std::string ffmpeg_file(const std::string &path) {
     return path;
 }
 
-// The shortest decimal text that reads back as the same float, which is what the plugin's
-// control ports hold.
+// The shortest fixed-point text that reads back as the same float, which is what the
+// plugin's control ports hold ("6", "-3.5").
 std::string control_number(double v) {
-    char buf[40];
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    char buf[64];
+    for (int decimals = 0; decimals <= 9; ++decimals) {
+        std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
         if (std::strtof(buf, nullptr) == static_cast<float>(v))
-            break;
+            return buf;
     }
+    std::snprintf(buf, sizeof buf, "%.9g", v);
     return buf;
 }
 
@@ -321,8 +322,8 @@ std::string eq_filter(const eq_plan &p, const audio_stream &a) {
     std::string controls = "preset=" + std::to_string(p.preset);
     if (p.preset == k_custom_preset)
         for (uint32_t b = 0; b < 8; ++b)
-            controls +=
-                "|g" + control_number(qxeq_band_center_hz(b)) + "=" + control_number(p.gains[b]);
+            controls += "|g" + std::to_string(std::lround(qxeq_band_center_hz(b))) + "=" +
+                        control_number(p.gains[b]);
     if (p.preamp != 0.0)
         controls += "|preamp=" + control_number(p.preamp);
     // The lv2 filter hands on its channels without a layout. channelmap names the input's

@@ -34,7 +34,8 @@ void progress_display::update(const progress_report &r) {
     if (r.out_seconds < 0)
         return;
     const bool known = duration_ > 0;
-    const double fraction = known ? std::min(1.0, r.out_seconds / duration_) : 0.0;
+    // The last packet may end a little before the container's duration.
+    const double fraction = !known ? 0.0 : r.end ? 1.0 : std::min(1.0, r.out_seconds / duration_);
     const int percent = static_cast<int>(fraction * 100.0);
     std::string speed = "", left = "";
     if (r.speed > 0) {
