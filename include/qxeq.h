@@ -172,6 +172,15 @@ QX_API qxeq_eq *qxeq_eq_new(void);
  * twice, nor use it afterwards. */
 QX_API void qxeq_eq_free(qxeq_eq *eq);
 
+/** Make dst an exact copy of src: settings, filter state and last-error text, so both continue
+ * the same stream with the same bits (a host cross-fading between two settings forks one
+ * stream this way). Never allocates, locks or makes a system call. Copying an instance onto
+ * itself changes nothing.
+ * @param dst,src instances made by qxeq_eq_new (or the same one); null gives QX_ERR_INVALID_ARG.
+ * @return QX_OK, or QX_ERR_INVALID_ARG with nothing changed.
+ * Last error: dst's becomes src's; untouched on failure. */
+QX_API int32_t qxeq_eq_copy(qxeq_eq *dst, const qxeq_eq *src);
+
 /* Every function below takes the instance first and behaves exactly like its flat twin (same
  * results, bits and texts), on that instance's settings, state and last error only. A null
  * instance fails with QX_ERR_INVALID_ARG, or returns the neutral value given, and touches no

@@ -17,7 +17,9 @@ packages=(
     build-essential cmake pkg-config git ca-certificates
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev llvm valgrind
-    libsndfile1-dev libcli11-dev libxml2-utils ffmpeg
+    libsndfile1-dev libcli11-dev libxml2-utils
+    lv2-dev lilv-utils sordi serdi ffmpeg
+    gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
 )
 
 missing=()

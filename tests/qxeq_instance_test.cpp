@@ -227,6 +227,41 @@ TEST_F(Instances, PlanarBlocksGiveTheBitsOfInterleavedOnes) {
     }
 }
 
+// A copy continues the stream of its source with the same bits, whatever the source had been
+// through (a pending coefficient rebuild included), and the two stay independent afterwards.
+TEST_F(Instances, CopyForksOneStreamIntoTwoIndependentOnes) {
+    eq_ptr src = make_eq(), dst = make_eq(), fresh = make_eq();
+    ASSERT_EQ(qxeq_eq_set_sample_rate(src.get(), 48000), QX_OK);
+    ASSERT_EQ(qxeq_eq_set_preset(src.get(), "PS_rock"), QX_OK);
+    auto first = signal(700, 2, 1);
+    ASSERT_EQ(qxeq_eq_process_f32(src.get(), first.data(), 700, 2), QX_OK);
+    ASSERT_EQ(qxeq_eq_set_gain(src.get(), 3, -9.0), QX_OK);  // coefficients stale at the copy
+    ASSERT_EQ(qxeq_eq_set_gain(dst.get(), 8, 1.0), QX_ERR_NO_SUCH_BAND);
+    ASSERT_EQ(qxeq_eq_copy(dst.get(), src.get()), QX_OK);
+    EXPECT_STREQ(qxeq_eq_last_error(dst.get()), "OK");
+    EXPECT_EQ(qxeq_eq_preset(dst.get()), qxeq_eq_preset(src.get()));
+    EXPECT_EQ(qxeq_eq_sample_rate(dst.get()), 48000);
+
+    auto a = signal(513, 2, 2), b = a;
+    ASSERT_EQ(qxeq_eq_process_f32(src.get(), a.data(), 513, 2), QX_OK);
+    ASSERT_EQ(qxeq_eq_process_f32(dst.get(), b.data(), 513, 2), QX_OK);
+    EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0);
+
+    // a change to the copy leaves the source alone, and copying onto itself changes nothing
+    ASSERT_EQ(qxeq_eq_set_preset(dst.get(), "PS_none"), QX_OK);
+    EXPECT_EQ(qxeq_eq_is_bypassed(src.get()), 0);
+    EXPECT_EQ(qxeq_eq_copy(src.get(), src.get()), QX_OK);
+    EXPECT_EQ(qxeq_eq_get_gain(src.get(), 3), -9.0);
+    EXPECT_EQ(qxeq_eq_copy(nullptr, src.get()), QX_ERR_INVALID_ARG);
+    EXPECT_EQ(qxeq_eq_copy(dst.get(), nullptr), QX_ERR_INVALID_ARG);
+    EXPECT_EQ(qxeq_eq_is_bypassed(dst.get()), 1);
+
+    // a copy of a fresh instance is a fresh instance
+    ASSERT_EQ(qxeq_eq_copy(dst.get(), fresh.get()), QX_OK);
+    EXPECT_EQ(qxeq_eq_sample_rate(dst.get()), 44100);
+    EXPECT_EQ(qxeq_eq_is_bypassed(dst.get()), 1);
+}
+
 TEST_F(Instances, NullInstancesAndBadArgumentsFailWithoutSideEffects) {
     eq_ptr eq = make_eq();
     qxeq_eq *e = eq.get();

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 
 namespace qxeq {
 
@@ -25,6 +26,14 @@ qxeq_eq *qxeq_eq_new(void) {
 }
 
 void qxeq_eq_free(qxeq_eq *eq) { std::free(eq); }  // trivially destructible
+
+static_assert(std::is_trivially_copyable_v<qxeq_eq>, "qxeq_eq_copy copies by assignment");
+
+int32_t qxeq_eq_copy(qxeq_eq *dst, const qxeq_eq *src) {
+    if (dst == nullptr || src == nullptr) return QX_ERR_INVALID_ARG;
+    if (dst != src) *dst = *src;  // trivially copyable: settings, coefficients, state, text
+    return QX_OK;
+}
 
 // MARK: the flat functions, on the default instance
 
