@@ -152,6 +152,34 @@ void qxeq_response_db(benchmark::State &state) {
 }
 BENCHMARK(qxeq_response_db);
 
+// Fitting the gains to a correction-like curve of n log-spaced points (20 Hz..20 kHz):
+// ripples of a few dB, a treble lift and a notch the bands cannot follow exactly.
+void qxeq_fit_gains(benchmark::State &state) {
+    const auto n = static_cast<int32_t>(state.range(0));
+    std::vector<double> hz, db;
+    for (int32_t i = 0; i < n; ++i) {
+        const double f = 20.0 * std::pow(1000.0, i / (n - 1.0));
+        hz.push_back(f);
+        db.push_back(4 * std::sin(2.5 * std::log(f)) + (f > 4000 ? 5 : 0) -
+                     (f > 2800 && f < 3300 ? 6 : 0));
+    }
+    double gains[8], level, rms;
+    for (auto _ : state) {
+        ::qxeq_fit_gains(hz.data(), db.data(), n, 48000, 0.01, gains, &level, &rms);
+        benchmark::DoNotOptimize(gains);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+    state.SetLabel("rms " + std::to_string(rms) + " dB");
+}
+BENCHMARK(qxeq_fit_gains)->Arg(127)->Arg(300)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+void qxeq_peak_db(benchmark::State &state) {
+    setup_equaliser();
+    double at = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(::qxeq_peak_db(&at));
+}
+BENCHMARK(qxeq_peak_db)->Unit(benchmark::kMicrosecond);
+
 // A profile with every field set, as a host would save and load it.
 int32_t full_profile() {
     const int32_t id = qxtp_profile_create("Archive \xC3\xA9t\xC3\xA9 1080p");

@@ -140,6 +140,57 @@ QX_API int32_t qxeq_coeffs(uint32_t band, double *b0, double *b1, double *b2, do
  * Last error: untouched. */
 QX_API double qxeq_response_db(double hz);
 
+/* MARK: fitting and headroom */
+
+/** The largest number of points qxeq_fit_gains takes. */
+#define QXEQ_FIT_MAX_POINTS 65536
+
+/** Find the gains whose combined response comes closest to a target curve, such as a published
+ * headphone correction. The gains g (each within -24..+24 dB) and a level c (any real number)
+ * minimise
+ *     J = (1/N) * sum over the N points of (R_g(f_i) + c - T_i)^2
+ *         + smoothness * (1/8) * sum over the bands of g_k^2,
+ * where R_g(f) is the combined response at sample_rate with gains g, exactly as
+ * qxeq_response_db computes it, and T the target. The level is free because peaking bands
+ * cannot change a curve's overall level; the smoothness term keeps neighbouring bands, which
+ * overlap strongly, from fighting each other with large opposite gains for a tiny gain in
+ * accuracy (0.01 is a good default; 0 gives the pure least squares). The result is the global
+ * minimum of J within 1%, and for a target that some gains reach exactly, with smoothness 0,
+ * those gains within 0.01 dB and level 0. A band switched off at this rate
+ * (2 * centre >= sample_rate) has no effect on the response, so any gain would do for it even
+ * with smoothness 0: it always comes back 0 dB. Deterministic: the same arguments give the
+ * same bits. Reads and changes no equaliser state, so it may run on any
+ * thread, alongside any other call.
+ * @param freq_hz      count frequencies in Hz, each strictly between 0 and sample_rate / 2, in
+ *                     any order (repeats allowed).
+ * @param target_db    count finite target values in dB, in the order of freq_hz.
+ * @param count        number of points, 1..QXEQ_FIT_MAX_POINTS.
+ * @param sample_rate  rate the gains are fitted for, 1..384000 Hz.
+ * @param smoothness   finite weight >= 0 of the penalty on the gains.
+ * @param gains_db     receives the eight gains in dB, band 0 first.
+ * @param level_db     receives the level c in dB.
+ * @param rms_error_db receives the RMS of the fitted shape error, the square root of J's first
+ *                     term, in dB.
+ * @return QX_OK; QX_ERR_INVALID_ARG for a null pointer, a count out of range, a smoothness that
+ *         is negative, NaN or infinite, a frequency outside (0, sample_rate / 2) or a
+ *         non-finite target value; QX_ERR_BAD_SAMPLE_RATE for a rate outside 1..384000
+ *         (checked after the pointers and count). On failure nothing is written.
+ * Last error: untouched. */
+QX_API int32_t qxeq_fit_gains(const double *freq_hz, const double *target_db, int32_t count,
+                              int32_t sample_rate, double smoothness, double *gains_db,
+                              double *level_db, double *rms_error_db);
+
+/** The peak of the equaliser's combined response: its largest value over every frequency from
+ * 0 Hz to half the sample rate, within 0.01 dB, as qxeq_response_db reports it there. Its
+ * negation, when positive, is the preamp that keeps the equaliser's boosts from clipping a
+ * full-scale signal.
+ * @param at_hz null, or receives the frequency in Hz where the peak lies.
+ * @return the peak in dB, equal to qxeq_response_db(*at_hz); exactly 0.0 with *at_hz = 0
+ *         while bypassed, or when no frequency rises above 0 dB (every band passes 0 Hz
+ *         unchanged, which qxeq_response_db(0.0) computes to within rounding).
+ * Last error: untouched. */
+QX_API double qxeq_peak_db(double *at_hz);
+
 /* MARK: processing */
 
 /** Equalise a block of interleaved 32-bit float samples in place (nominally -1..+1). A NaN or

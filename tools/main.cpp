@@ -3,6 +3,7 @@
 // up the commands with CLI11 and turns failures into one line on stderr and an exit status:
 // 0 success, 1 a failure the message explains, 2 a command line that does not parse.
 #include "cli.h"
+#include "fit_cmd.h"
 #include "transcode.h"
 
 #include "qxeq.h"
@@ -92,6 +93,29 @@ int main(int argc, char **argv) {
 
     app.add_subcommand("presets", "List the sixteen presets with their band gains.");
 
+    cli::fit_options fit;
+    auto *fit_cmd = app.add_subcommand(
+        "fit", "Fit the eight gains to a target or correction curve and print them as eq "
+               "arguments, with the level, the RMS shape error and the automatic preamp.");
+    fit_cmd
+        ->add_option("TARGET", fit.target,
+                     "target curve, - for standard input: a GraphicEQ line, a ParametricEQ "
+                     "filter list, a CSV table with a header, or two columns of Hz and dB")
+        ->required();
+    fit_cmd->add_option("--rate", fit.rate, "sample rate in Hz, 1..384000")->capture_default_str();
+    fit_cmd
+        ->add_option("--smoothness", fit.smoothness,
+                     "weight of the penalty on large gains; 0 gives the pure least squares")
+        ->capture_default_str();
+    fit_cmd->add_option("--column", fit.column,
+                        "the dB column of a CSV table with a header, e.g. equalization");
+    fit_cmd
+        ->add_option("--svg", fit.svg,
+                     "also plot target and fit as SVG to FILE (- for standard output, which "
+                     "moves the report to standard error)")
+        ->type_name("FILE");
+    fit_cmd->add_flag("--json", fit.json, "print the result as JSON");
+
     cli::profile_options prof;
     auto *prof_cmd = app.add_subcommand("profile", "Create, inspect and convert transcode "
                                                    "profiles (the library's JSON text).");
@@ -129,9 +153,8 @@ int main(int argc, char **argv) {
     }
 
     if (app.get_subcommands().empty()) {
-        std::fputs("playback-profile: a subcommand is required: eq, response, presets, profile or "
-                   "transcode "
-                   "(see --help)\n",
+        std::fputs("playback-profile: a subcommand is required: eq, response, presets, fit, "
+                   "profile or transcode (see --help)\n",
                    stderr);
         return 2;
     }
@@ -140,6 +163,8 @@ int main(int argc, char **argv) {
             cli::run_eq(eq);
         } else if (*resp_cmd) {
             cli::run_response(resp);
+        } else if (*fit_cmd) {
+            cli::run_fit(fit);
         } else if (app.got_subcommand("presets")) {
             cli::run_presets();
         } else if (*new_cmd) {

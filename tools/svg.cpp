@@ -84,7 +84,8 @@ void db_range(const response_plot &p, axes &a) {
         for (double v : c.db)
             lo = std::min(lo, v), hi = std::max(hi, v);
         for (double v : c.gain)
-            lo = std::min(lo, v), hi = std::max(hi, v);
+            if (c.markers)
+                lo = std::min(lo, v), hi = std::max(hi, v);
     }
     lo = std::max(lo, -96.0);
     hi = std::min(hi, 96.0);
@@ -217,7 +218,7 @@ std::string render_svg(const response_plot &p) {
     s += "<g class=\"gain-settings\" fill=\"#ffffff\" stroke-width=\"2\">\n";
     for (size_t k = 0; k < p.curves.size(); ++k)
         for (size_t b = 0; b < 8; ++b)
-            if (p.centre[b] >= a.lo && p.centre[b] <= a.hi)
+            if (p.curves[k].markers && p.centre[b] >= a.lo && p.centre[b] <= a.hi)
                 s += "<circle cx=\"" + num(a.x(p.centre[b])) + "\" cy=\"" +
                      num(a.y(p.curves[k].gain[b])) + "\" r=\"4\" stroke=\"" +
                      k_colours[k % k_ncolours] + "\"/>\n";

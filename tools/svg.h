@@ -14,6 +14,7 @@ struct response_curve {
     std::vector<double> db;            // response at each of the plot's frequencies
     std::array<double, 8> gain{};      // band gain settings, drawn as markers at the centres
     std::array<double, 8> centre_db{}; // response at the band centres
+    bool markers = true;               // draw the gain settings (off for a target curve)
 };
 
 struct response_plot {
