@@ -273,7 +273,8 @@ double auto_preamp(int rate) {
     if (qxeq_set_sample_rate(rate) != QX_OK)
         throw error("--preamp auto: sample rate " + std::to_string(rate) + " Hz (" +
                     qxeq_last_error() + ")");
-    throw error("--preamp auto: the library's peak measurement is not in this build yet");
+    const double peak = qxeq_peak_db(nullptr);
+    return clamp_preamp(peak > 0.0 ? -peak : 0.0);
 }
 
 // Settings go through the library's own parsing on its default equaliser, which the plugin
