@@ -174,6 +174,9 @@ const audio_stream &chosen_audio(const media &m) {
 
 bool has_lv2_filter(const std::string &ffmpeg) {
     const capture_result r = capture({ffmpeg, "-hide_banner", "-filters"});
+    if (r.status != 0)
+        throw error("ffmpeg " + display_name(ffmpeg) + " cannot list its filters (status " +
+                    std::to_string(r.status) + "): is it ffmpeg?");
     size_t at = 0;
     while (at < r.out.size()) {
         size_t nl = r.out.find('\n', at);

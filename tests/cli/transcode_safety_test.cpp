@@ -65,6 +65,7 @@ TEST_F(TranscodeSafety, RefusalsComeBeforeFfmpegStartsAndLeaveNoFile) {
         // ffmpeg
         {{"in.wav", "o.flac", "--profile", "flac.json", "--ffmpeg", "nowhere/ffmpeg"}, 1, {"'nowhere/ffmpeg'", "not an executable"}, 1},
         {{"in.wav", "o.flac", "--profile", "flac.json", "--ffmpeg", "notes.txt"}, 1, {"'notes.txt'", "not an executable"}, 1},
+        {{"in.wav", "o.flac", "--profile", "flac.json", "--ffmpeg", "/bin/false", "--gain", "0=2"}, 1, {"'/bin/false'", "cannot list its filters"}, 1},
         {{"in.wav", "o.flac", "--profile", "flac.json", "--ffmpeg", "nolv2/ffmpeg", "--preset", "PS_rock"}, 1, {"without the lv2 filter"}, 1},
         {{"in.wav", "o.flac", "--profile", "flac.json", "--ffmpeg", "nolv2/ffmpeg", "--preamp", "-3"}, 1, {"without the lv2 filter"}, 1},
         // the input
