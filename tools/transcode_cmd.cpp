@@ -453,10 +453,15 @@ void run_transcode(const transcode_options &o) {
     if (o.in == "-" || o.out == "-")
         throw error("transcode reads and writes named files, not standard input or output");
     const profile_handle profile{load_valid_profile(o.profile)};
-    const char *fragment = qxtp_profile_to_ffmpeg_args(profile.id);
-    const char *file_type = qxtp_profile_file_type(profile.id);
-    if (!fragment || !file_type)
+    // Copied at once: the library's texts live only until its next call.
+    const char *args_text = qxtp_profile_to_ffmpeg_args(profile.id);
+    if (!args_text)
         throw error(display_name(o.profile) + ": " + qxtp_last_error());
+    const std::string fragment = args_text;
+    const char *type_text = qxtp_profile_file_type(profile.id);
+    if (!type_text)
+        throw error(display_name(o.profile) + ": " + qxtp_last_error());
+    const std::string file_type = type_text;
     eq_plan eq = plan_eq(o);
 
     const std::string ffmpeg = find_program(o.ffmpeg.empty() ? "ffmpeg" : o.ffmpeg);

@@ -109,6 +109,20 @@ TEST_F(TranscodeSafety, RefusalsComeBeforeFfmpegStartsAndLeaveNoFile) {
     }
 }
 
+TEST_F(TranscodeSafety, NoFfmpegInPathIsRefused) {
+    const fs::path dir = fresh_dir();
+    media::audio_clip(dir / "in.wav", "pcm_s16le", 44100, "stereo", 0.5);
+    write_file(dir / "flac.json", R"({"FormatCreator":"flac"})");
+    fs::create_directory(dir / "empty");
+    const auto before = listing(dir);
+    const result r =
+        media::run_env(QX_CLI, {"transcode", "in.wav", "o.flac", "--profile", "flac.json"},
+                       {"PATH=" + (dir / "empty").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "playback-profile: ffmpeg is not installed: no ffmpeg in PATH\n");
+    EXPECT_EQ(listing(dir), before);
+}
+
 // Without the equaliser, an ffmpeg without lv2 is fine; --overwrite replaces a file in place.
 TEST_F(TranscodeSafety, PlainTranscodeNeedsNoLv2AndOverwriteReplaces) {
     const fs::path dir = fresh_dir();
