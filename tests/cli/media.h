@@ -44,7 +44,7 @@ struct stream {
 struct probed {
     std::string format; // ffprobe's format_name
     std::vector<stream> streams;
-    const stream *first(const std::string &type) const;
+    const stream *first(const std::string &type) const; // into streams; null when none
 };
 probed probe(const fs::path &p);
 

@@ -152,7 +152,8 @@ TEST_F(IntegerPath, ChannelLayoutSurvivesTheEqualiser) {
         const result r = run({"transcode", "in.wav", "out.flac", "--profile", "flac.json",
                               "--preset", "PS_rock", "--overwrite"});
         ASSERT_EQ(r.status, 0) << r.err;
-        const media::stream *a = media::probe(dir / "out.flac").first("audio");
+        const media::probed got = media::probe(dir / "out.flac");
+        const media::stream *a = got.first("audio");
         ASSERT_NE(a, nullptr);
         EXPECT_EQ(a->layout, layout);
     }

@@ -130,7 +130,8 @@ TEST_F(TranscodeSafety, PlainTranscodeNeedsNoLv2AndOverwriteReplaces) {
     const result r = run({"transcode", "in.wav", "taken.flac", "--profile", "flac.json", "--ffmpeg",
                           "nolv2/ffmpeg", "--overwrite"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const media::stream *a = media::probe(dir / "taken.flac").first("audio");
+    const media::probed got = media::probe(dir / "taken.flac");
+    const media::stream *a = got.first("audio");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->codec, "flac");
 }
