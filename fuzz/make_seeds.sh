@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Writes the binary seeds of the eq and profile_ops targets into corpus/ (the json seeds are
+# Writes the binary seeds of the eq, profile_ops and lv2 targets into corpus/ (the json seeds are
 # plain files written by hand). Each seed is a short call sequence in the byte layout the target
-# decodes; see the decoders in eq_fuzzer.cpp and profile_ops_fuzzer.cpp. Run it again after
-# changing a decoder, and commit the result.
+# decodes; see the decoders in eq_fuzzer.cpp, profile_ops_fuzzer.cpp and lv2_fuzzer.cpp. Run it
+# again after changing a decoder, and commit the result.
 set -euo pipefail
 cd "$(dirname "$0")/corpus"
 
@@ -114,4 +114,36 @@ repeat() { local n=$1; shift; for ((i = 0; i < n; i++)); do "$@"; done; }
     hex 02 05  00 00  0f
     hex 0c 02; str '{"AudioBitrate":"fast","VideoWidth":1920,"VideoHeight":-1}'
 } >profile_ops/full_store.bin
+# MARK: lv2
+# variant (00 mono, 01 stereo, 02 5.1, 03 7.1), rate index into k_rates; then ops: 00 control
+# (port, value index into k_values, or an index past them and four raw bytes), 01 block (frames
+# u16, in place, amplitude, sine step), 02 restart
+mkdir -p lv2
+{
+    hex 01 00              # stereo, 48000 Hz
+    hex 00 03 05           # g400 +24 dB
+    hex 01 0002 00 ff 0a   # 512 frames
+    hex 00 01 04           # preset 12 (PS_rock): a fade
+    hex 01 0001 01 ff 0a   # 256 frames in place
+    hex 00 00 00           # enable off: a fade to the dry signal
+    hex 01 0003 00 80 20
+    hex 00 00 01           # on again
+    hex 01 0002 01 ff 03
+    hex 02                 # restart
+    hex 01 0001 00 ff 03
+} >lv2/stereo_changes_and_restart.bin
+{
+    hex 03 08              # 7.1 at 384001 Hz: passes through
+    hex 00 05 10           # g960 infinite
+    hex 01 0004 00 ff 05
+    hex 01 0000 00 ff 05   # an empty block
+} >lv2/refused_rate.bin
+{
+    hex 00 03              # mono at 1 Hz: every band off
+    hex 00 02 05 00 03 0b 00 01 12   # preamp +24, g400 1e30, preset NaN
+    hex 01 e803 00 ff 7f
+    hex 00 02 ff 0000c07f  # preamp from raw bits: a NaN
+    hex 01 e803 01 ff 7f
+} >lv2/wild_controls_low_rate.bin
+
 echo "seeds written under $(pwd)"

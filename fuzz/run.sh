@@ -4,9 +4,9 @@
 #   fuzz/run.sh [-t seconds] [-b build-dir] [target...] [-- libFuzzer options...]
 #
 # seconds: per target, 60 by default. build-dir: a build configured with -DQX_BUILD_FUZZ=ON
-# (build-fuzz by default; see the README). Targets are eq, json and profile_ops. New inputs go to
-# <build-dir>/fuzz-work/<target>/corpus, so the seeds under fuzz/corpus/ stay as committed and a
-# longer session can resume from what earlier ones found. A crash, an invariant failure, a
+# (build-fuzz by default; see the README). Targets are eq, json, profile_ops and lv2. New inputs
+# go to <build-dir>/fuzz-work/<target>/corpus, so the seeds under fuzz/corpus/ stay as committed
+# and a longer session can resume from what earlier ones found. A crash, an invariant failure, a
 # sanitizer report, a leak or a timeout stops the run with status 1 and leaves the input in
 # <build-dir>/fuzz-work/<target>/artifacts/; copy it into fuzz/corpus/<target>/ once it is fixed.
 set -euo pipefail
@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 extra=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(eq json profile_ops)
+[ "${#targets[@]}" -gt 0 ] || targets=(eq json profile_ops lv2)
 build=$(cd "$build" && pwd)
 
 for t in "${targets[@]}"; do

@@ -46,7 +46,8 @@ float control(const float *port, float fallback, float lo, float hi) {
 
 settings read_settings(const float *const *c) {
     settings s{};
-    const bool enabled = control(c[k_port_enable], k_default_enable, 0.0f, 1.0f) >= 0.5f;
+    // LV2's enabled designation: above zero processes, zero or below bypasses
+    const bool enabled = control(c[k_port_enable], k_default_enable, 0.0f, 1.0f) > 0.0f;
     const float last = static_cast<float>(qxeq_preset_count() - 1);
     const int32_t preset = static_cast<int32_t>(
         std::floor(control(c[k_port_preset], k_default_preset, 0.0f, last) + 0.5f));

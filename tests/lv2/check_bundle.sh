@@ -6,6 +6,7 @@
 set -eu
 build=$1
 work=$2
+preload=${3:-}  # a sanitizer build's runtime, which a host must load before the module
 fail() { echo "check_bundle: $*" >&2; exit 1; }
 
 check_bundle() {  # $1: the folder holding playback-profile-eq.lv2
@@ -38,10 +39,21 @@ check_bundle() {  # $1: the folder holding playback-profile-eq.lv2
             fail "lv2info $v: enable is not the lv2:enabled port"
     done
     case $(grep -c 'Symbol: *in' "$work/info.txt") in 8) ;; *) fail "7.1 has no eight inputs";; esac
+    # the class's name comes from LV2's own core bundle, in /usr/lib/lv2
+    LV2_PATH=$1:/usr/lib/lv2 lv2info urn:playback-profile:eq#stereo |
+        grep -q 'Class: *Multiband EQ Plugin$' || fail "lv2info shows no multiband EQ class"
 
     exports=$(nm -D --defined-only "$bundle/playback-profile-eq.so" |
         awk '$2 ~ /^[TtWwDdBbRrVvIi]$/ { print $3 }')
     [ "$exports" = "lv2_descriptor" ] || fail "the module exports: $exports"
+
+    # the equaliser is inside the module: it loads with no library path, wherever it lies
+    ! readelf -d "$bundle/playback-profile-eq.so" | grep -q 'NEEDED.*playback-profile' ||
+        fail "the module needs the shared library"
+    LD_PRELOAD=$preload ASAN_OPTIONS=${preload:+detect_leaks=0} \
+        ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i "sine=f=440:d=0.2" \
+            -af 'lv2=p=urn\\:playback-profile\\:eq#mono:c=preset=12' -f null - ||
+        fail "ffmpeg cannot run the bundle in $1"
 }
 
 rm -rf "$work"

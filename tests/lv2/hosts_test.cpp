@@ -224,17 +224,18 @@ TEST(Ffmpeg, Lv2FilterEqualsTheLibraryBitForBit) {
 // frame as the first one that departs from the old settings, then check the fade has no step
 // beyond the signal's own and the output is the library's stream changed there once it ends.
 TEST(Ffmpeg, AsendcmdChangesFadeWithoutAClick) {
-    eq_settings boost, cut, none;
+    eq_settings boost, cut, bass, none;
     boost.gain[0] = 18.0;
     cut = boost;
     cut.gain[0] = -18.0;
+    bass.preset = 3;
     none.preset = 0;
     // "enable" is ffmpeg's own timeline command, never passed to the filter: PS_none switches
     // the equaliser off instead
     struct {
         const char *command;
         eq_settings to;
-    } const cases[] = {{"g400 -18", cut}, {"preset 0", none}};
+    } const cases[] = {{"g400 -18", cut}, {"preset 3", bass}, {"preset 0", none}};
     const fs::path dir = fresh_dir();
     const size_t frames = 48000;
     // 400 Hz as sine and cosine: wherever ffmpeg puts the change, one channel is near its peak,

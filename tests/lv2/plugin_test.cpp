@@ -332,7 +332,8 @@ TEST(HostValues, AreClampedAndNonFiniteOnesTakeTheDefault) {
          defaults},
         {"preset beyond the last", {1, 99.0f}, top},
         {"preset rounds to the nearest", {1, 14.6f}, top},
-        {"enable 0.7 is on", {0.7f, 1, 24, 24, -24}, clamped},
+        {"enable 0.2 is on", {0.2f, 1, 24, 24, -24}, clamped},
+        {"enable below zero is off", {-3.0f, 1, 24, 24, -24}, eq_settings{1, {}, 0.0f, false}},
     };
     const planes x = make_signal(4000, 2, k_rate, 0.9);
     for (const auto &c : cases) {
