@@ -158,9 +158,11 @@ QX_API double qxeq_response_db(double hz);
  * minimum of J within 1%, and for a target that some gains reach exactly, with smoothness 0,
  * those gains within 0.01 dB and level 0. A band switched off at this rate
  * (2 * centre >= sample_rate) has no effect on the response, so any gain would do for it even
- * with smoothness 0: it always comes back 0 dB. Deterministic: the same arguments give the
- * same bits. Reads and changes no equaliser state, so it may run on any
- * thread, alongside any other call.
+ * with smoothness 0: it always comes back 0 dB. Every point weighs the same, so the stretch
+ * of the curve where the points lie densest counts most. Deterministic: the same arguments
+ * give the same bits. Reads and changes no equaliser state and allocates nothing (it uses
+ * about 20 KB of stack), so it may run on any thread, alongside any other call; the outputs
+ * are written last and may overlap the inputs.
  * @param freq_hz      count frequencies in Hz, each strictly between 0 and sample_rate / 2, in
  *                     any order (repeats allowed).
  * @param target_db    count finite target values in dB, in the order of freq_hz.

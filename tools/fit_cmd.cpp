@@ -182,6 +182,16 @@ std::string plot(const target_curve &t, const fit_summary &s, int rate) {
 
 } // namespace
 
+std::string fit_formats() {
+    return "Target formats ('#' comments, blank lines, CR LF and decimal commas accepted):\n"
+           "  GraphicEQ: 20 -1.5; 25 -1.2; 31.5 -0.8; ...\n"
+           "  Preamp: -6 dB / Filter 1: ON PK Fc 105 Hz Gain 5.5 dB Q 0.7 (also LSC, HSC),\n"
+           "    evaluated every 1/24 octave from 20 Hz to 20 kHz\n"
+           "  a header such as frequency,raw,equalization, then rows (--column picks one)\n"
+           "  two columns of Hz and dB, separated by spaces, tabs, ';' or ','\n"
+           "Points at or above half the rate are left out.";
+}
+
 void run_fit(const fit_options &o) {
     if (qxeq_set_sample_rate(o.rate) != QX_OK)
         throw error("--rate " + std::to_string(o.rate) + ": outside 1..384000 Hz (" +

@@ -16,6 +16,9 @@ struct fit_options {
 };
 void run_fit(const fit_options &o);
 
+// The formats fit reads, with an example line of each, for its help text.
+std::string fit_formats();
+
 } // namespace cli
 
 #endif // QX_TOOLS_FIT_CMD_H

@@ -115,6 +115,7 @@ int main(int argc, char **argv) {
                      "moves the report to standard error)")
         ->type_name("FILE");
     fit_cmd->add_flag("--json", fit.json, "print the result as JSON");
+    fit_cmd->footer(cli::fit_formats);
 
     cli::profile_options prof;
     auto *prof_cmd = app.add_subcommand("profile", "Create, inspect and convert transcode "

@@ -1,9 +1,11 @@
 // Fitting the eight band gains to a target curve: the gains and free level whose combined
-// response is closest, in the least-squares sense with a penalty on large gains, to a target given
-// at any frequencies. A projected Levenberg-Marquardt search with the exact Jacobian of the
-// peaking filters does the work; the level is eliminated in closed form and the gain limits are
-// active constraints. Reads and changes no equaliser state and keeps everything on the stack,
-// so calls may overlap and run on any thread.
+// response is closest, in the least-squares sense with a penalty on large gains, to a target
+// given at any frequencies. A Levenberg-Marquardt search with the exact first and second
+// derivatives of the peaking filters does the work, the level eliminated in closed form and the
+// gain limits kept as active constraints. J has more than one minimum once gains press against
+// their limits, so besides the flat start six more are tried on a few of the points, and the
+// best of those is finished on all of them. Reads and changes no equaliser state and keeps
+// everything on the stack, so calls may overlap and run on any thread.
 #include "qxeq.h"
 
 #include "equaliser.h"
@@ -23,7 +25,7 @@ constexpr double k_db_per_neper = 4.3429448190325175;
 // which keeps the stack small for large targets.
 constexpr int32_t k_cached_points = 512;
 constexpr int32_t k_max_iterations = 200;
-constexpr int32_t k_coarse_points = 64;
+constexpr int32_t k_coarse_points = 32;
 // Gains settle to well below 1e-9 dB: a step this small ends the search.
 constexpr double k_step_tolerance_db = 1e-10;
 
@@ -461,14 +463,14 @@ int32_t qxeq_fit_gains(const double *freq_hz, const double *target_db, int32_t c
     }
 
     // Level and error from the response exactly as qxeq_response_db computes it, in one pass:
-    // the errors are summed less the search's own level, so that the RMS keeps its precision.
-    normal_equations at_best;
-    evaluate(p, best, 0.0, at_best);
-    const double guess = at_best.mean_residual - p.target_mean; // minus the level, roughly
-    double sum = 0, sum2 = 0;
+    // the errors are summed less the first one, so that the RMS keeps its precision down to an
+    // exact fit, where all of them are equal.
+    double guess = 0, sum = 0, sum2 = 0;
     for (int32_t i = 0; i < count; ++i) {
-        const double e =
-            (combined_response_db(best, sample_rate, freq_hz[i]) - target_db[i]) - guess;
+        const double error = combined_response_db(best, sample_rate, freq_hz[i]) - target_db[i];
+        if (i == 0)
+            guess = error;
+        const double e = error - guess;
         sum += e;
         sum2 += e * e;
     }

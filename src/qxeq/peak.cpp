@@ -81,11 +81,11 @@ double refine(const band_shapes &s, double lo, double hi) {
 
 } // namespace
 
-double peak_response_db(const double *gain_db, int32_t fs, double *at_hz) {
+double peak_response_db(const double *gain_db, int32_t fs, int32_t bypass, double *at_hz) {
     band_shapes s;
     s.count = 0;
     double lowest = 0, highest = 0;
-    for (int32_t k = 0; k < k_bands; ++k) {
+    for (int32_t k = 0; k < k_bands && !bypass; ++k) { // bypassed, no band counts
         if (!band_has_effect(k, fs) || gain_db[k] == 0.0)
             continue;
         const raw_coeffs r = design_band(k, gain_db[k], fs);
@@ -156,10 +156,5 @@ using namespace qxeq;
 // MARK: headroom
 
 double qxeq_peak_db(double *at_hz) {
-    if (g_eq.bypass) {
-        if (at_hz)
-            *at_hz = 0.0;
-        return 0.0;
-    }
-    return peak_response_db(g_eq.gain, g_eq.fs, at_hz);
+    return peak_response_db(g_eq.gain, g_eq.fs, g_eq.bypass, at_hz);
 }
