@@ -6,8 +6,8 @@
 // calls that change it.
 #include "qxeq.h"
 
-#include "peak.h"
 #include "equaliser.h"
+#include "peak.h"
 
 #include <cmath>
 
