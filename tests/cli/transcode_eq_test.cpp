@@ -159,4 +159,55 @@ TEST_F(IntegerPath, ChannelLayoutSurvivesTheEqualiser) {
     }
 }
 
+// With two audio streams ffmpeg equalises the one it picks (a default stream, else the most
+// channels), so the plugin's variant must be the one for that stream's channels.
+TEST_F(IntegerPath, VariantFitsTheAudioStreamFfmpegPicks) {
+    QX_NEED_BUNDLE();
+    const fs::path dir = fresh_dir();
+    write_file(dir / "flac.json", R"({"FormatCreator":"flac"})");
+    const std::string two = "[0]pan=stereo|c0=c0|c1=c0[a];"
+                            "[1]pan=5.1(side)|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0[b]";
+    struct {
+        const char *file;
+        std::vector<std::string> disposition; // extra ffmpeg options for the clip
+        int channels;
+        const char *variant;
+    } const cases[] = {
+        {"default_stereo.mkv", {}, 2, "eq#stereo"}, // matroska marks the first track default
+        {"no_default.mkv", {"-disposition:a:0", "0"}, 6, "eq#surround51"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        std::vector<std::string> args = {"-f",
+                                         "lavfi",
+                                         "-i",
+                                         "sine=d=0.5",
+                                         "-f",
+                                         "lavfi",
+                                         "-i",
+                                         "sine=f=300:d=0.5",
+                                         "-filter_complex",
+                                         two,
+                                         "-map",
+                                         "[a]",
+                                         "-map",
+                                         "[b]",
+                                         "-c:a",
+                                         "pcm_s16le"};
+        args.insert(args.end(), c.disposition.begin(), c.disposition.end());
+        args.push_back((dir / c.file).string());
+        media::ffmpeg(args);
+        const std::vector<std::string> tc = {"transcode", c.file,     "out.flac", "--profile",
+                                             "flac.json", "--preset", "PS_rock",  "--overwrite"};
+        std::vector<std::string> dry = tc;
+        dry.push_back("--dry-run");
+        EXPECT_NE(run(dry).out.find(c.variant), std::string::npos);
+        const result r = run(tc);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const media::probed got = media::probe(dir / "out.flac");
+        ASSERT_NE(got.first("audio"), nullptr);
+        EXPECT_EQ(got.first("audio")->channels, c.channels);
+    }
+}
+
 } // namespace
