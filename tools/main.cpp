@@ -4,6 +4,7 @@
 // 0 success, 1 a failure the message explains, 2 a command line that does not parse.
 #include "cli.h"
 #include "fit_cmd.h"
+#include "transcode.h"
 
 #include "qxeq.h"
 #include "qxtp.h"
@@ -171,6 +172,10 @@ int main(int argc, char **argv) {
                      "default when FILE is -)")
         ->type_name("FILE");
 
+    cli::transcode_options tc;
+    auto *tc_cmd = cli::add_transcode_command(app, tc);
+    tc_cmd->footer(preset_list);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -200,8 +205,8 @@ int main(int argc, char **argv) {
     }
 
     if (app.get_subcommands().empty()) {
-        std::fputs("playback-profile: a subcommand is required: eq, response, presets or profile "
-                   "(see --help)\n",
+        std::fputs("playback-profile: a subcommand is required: eq, response, presets, fit, "
+                   "profile or transcode (see --help)\n",
                    stderr);
         return 2;
     }
@@ -224,6 +229,8 @@ int main(int argc, char **argv) {
             return cli::run_profile_args(prof);
         } else if (*fmt_cmd) {
             return cli::run_profile_fmt(prof);
+        } else if (*tc_cmd) {
+            cli::run_transcode(tc);
         }
     } catch (const cli::usage_error &e) {
         std::fprintf(stderr, "playback-profile: %s\n", e.what());

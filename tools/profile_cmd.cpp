@@ -6,6 +6,7 @@
 #include "cli.h"
 #include "profile_check.h"
 #include "text.h"
+#include "transcode.h"
 
 #include "qxtp.h"
 
@@ -26,6 +27,7 @@ class profile {
     profile(const profile &) = delete;
     profile &operator=(const profile &) = delete;
     int32_t id() const { return id_; }
+    int32_t release() { return std::exchange(id_, -1); }
 
   private:
     int32_t id_;
@@ -189,20 +191,38 @@ void run_profile_show(const profile_options &o) {
     write_text("-", t);
 }
 
+namespace {
+
+// Lists each invalid field of a loaded profile on stderr; false when there was one. What the
+// import ignored or changed is said first.
+bool fields_valid(const loaded &l, const profile &p, const std::string &file) {
+    qx_clear_warnings();
+    warn_import_changes(file, l);
+    const auto invalid = invalid_fields(p);
+    for (const auto &line : invalid)
+        std::fprintf(stderr, "playback-profile: %s: %s\n", display_name(file).c_str(),
+                     line.c_str());
+    return invalid.empty();
+}
+
+} // namespace
+
 int run_profile_validate(const profile_options &o) {
     const loaded l = load(o.file);
     const profile p(l.id);
-    qx_clear_warnings();
-    warn_import_changes(o.file, l);
-    const auto invalid = invalid_fields(p);
-    if (invalid.empty()) {
-        write_text("-", display_name(o.file) + ": valid\n");
-        return 0;
-    }
-    for (const auto &line : invalid)
-        std::fprintf(stderr, "playback-profile: %s: %s\n", display_name(o.file).c_str(),
-                     line.c_str());
-    return 1;
+    if (!fields_valid(l, p, o.file))
+        return 1;
+    write_text("-", display_name(o.file) + ": valid\n");
+    return 0;
+}
+
+int32_t load_valid_profile(const std::string &path) {
+    const loaded l = load(path);
+    profile p(l.id);
+    if (!fields_valid(l, p, path))
+        throw error(display_name(path) + " is not a valid profile (the fields above); nothing "
+                    "was started");
+    return p.release();
 }
 
 int run_profile_args(const profile_options &o) {

@@ -12,11 +12,20 @@
 
 namespace harness {
 
-fs::path fresh_dir() {
+namespace {
+
+// The running test's folder; parameterised tests have '/' in their names.
+fs::path test_dir() {
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     std::replace(name.begin(), name.end(), '/', '_');
-    const fs::path dir = fs::path(QX_TEST_TMP) / name;
+    return fs::path(QX_TEST_TMP) / name;
+}
+
+} // namespace
+
+fs::path fresh_dir() {
+    const fs::path dir = test_dir();
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -32,9 +41,7 @@ result run_exe(const std::string &exe, const std::vector<std::string> &args,
     fs::create_directories(dir);
     const fs::path out = dir / ("out." + std::to_string(getpid()));
     const fs::path err = dir / ("err." + std::to_string(getpid()));
-    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path cwd =
-        fs::path(QX_TEST_TMP) / (std::string(info->test_suite_name()) + "." + info->name());
+    const fs::path cwd = test_dir();
     fs::create_directories(cwd);
 
     int in_pipe[2];
