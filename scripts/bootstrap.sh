@@ -19,7 +19,7 @@ packages=(
     clang libclang-rt-14-dev llvm valgrind
     libsndfile1-dev libcli11-dev libxml2-utils
     # Debian packages and their checks (scripts/build-debs.sh, scripts/check-abi.sh)
-    debhelper lintian abigail-tools
+    debhelper help2man lintian abigail-tools
     # the arm64 cross build and its test run (scripts/cross-arm64.sh)
     crossbuild-essential-arm64 qemu-user
 )

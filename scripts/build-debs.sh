@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the Debian packages from a clean copy of the work tree (the files git tracks or would
+# track, as they are now; no build output) and checks them with lintian, which fails the run on
+# any error. The .deb files land in OUT (default build-deb/).
+#   scripts/build-debs.sh [OUT]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:-$root/build-deb}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/src"
+(cd "$root" && git ls-files -z --cached --others --exclude-standard |
+    tar --null --ignore-failed-read -T - -cf -) | tar -xf - -C "$work/src"
+
+(cd "$work/src" && dpkg-buildpackage -us -uc -b -j2)
+
+rm -f "$out"/*.deb "$out"/*.changes "$out"/*.buildinfo
+cp "$work"/*.deb "$work"/*.changes "$work"/*.buildinfo "$out"/
+# Lintian reads the package files it was given; --fail-on error is its default, spelt out.
+lintian --fail-on error --info "$out"/*.changes
+ls -1 "$out"/*.deb
