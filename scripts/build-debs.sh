@@ -9,6 +9,15 @@ out=${1:-$root/build-deb}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
+# The package version is the library's: the symbols file and the changelog must agree on it.
+project=$(sed -n 's/^project(playback-profile VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+debian=$(cd "$root" && dpkg-parsechangelog -S Version)
+if [ "$project" != "$debian" ]; then
+    echo "build-debs: CMakeLists.txt says $project, debian/changelog $debian:" \
+         "add a debian/changelog entry for $project" >&2
+    exit 1
+fi
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/src"
