@@ -31,7 +31,7 @@ lib=$(readlink -f "$root/build-abi/lib/libplayback-profile.so")
     # Every defined dynamic symbol as name@node, and each node's own symbol as node@node, sorted;
     # minimum versions come from the previous file where it lists the symbol.
     nm -D --defined-only "$lib" |
-        awk '$3 ~ /@/ { sub(/@@?/, "@", $3); print $3 } $2 == "A" { print $3 "@" $3 }' |
+        awk '$3 ~ /@/ { sub(/@@?/, "@", $3); print $3; next } $2 == "A" { print $3 "@" $3 }' |
         LC_ALL=C sort |
         awk -v v="$version" -v old="$symbols" '
             BEGIN { while ((getline line < old) > 0) if (split(line, f, " ") == 2 && line ~ /^ /)
