@@ -3,7 +3,9 @@
 # rewrites the Debian symbols file from the same build. Run it deliberately: after adding
 # exports, once they are reviewed, or after raising the SONAME (see README, "ABI").
 # Symbols already in the file keep the version they first appeared in; new ones get the
-# project's current version.
+# project's current version with a tilde (0.2.0~ sorts just before 0.2.0): dpkg-gensymbols
+# fails on a missing symbol only when the package is newer than the symbol's version, and the
+# tilde makes that hold from the first build of the version that adds it.
 #   scripts/update-abi-baseline.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,7 +35,7 @@ lib=$(readlink -f "$root/build-abi/lib/libplayback-profile.so")
     nm -D --defined-only "$lib" |
         awk '$3 ~ /@/ { sub(/@@?/, "@", $3); print $3; next } $2 == "A" { print $3 "@" $3 }' |
         LC_ALL=C sort |
-        awk -v v="$version" -v old="$symbols" '
+        awk -v v="$version~" -v old="$symbols" '
             BEGIN { while ((getline line < old) > 0) if (split(line, f, " ") == 2 && line ~ /^ /)
                         seen[f[1]] = f[2] }
             { printf " %s %s\n", $1, ($1 in seen) ? seen[$1] : v }'
