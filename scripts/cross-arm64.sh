@@ -25,7 +25,8 @@ for f in "$(readlink -f "$build/lib/libplayback-profile.so")" "$build/bin/playba
 done
 echo "cross-arm64: no fused multiply-add in the library or the tool"
 
-# The same commands on both machines, byte for byte: both sample paths and the response table.
+# The same commands on both machines, byte for byte: both sample paths, the response table and
+# its plot.
 if [ ! -x "$native/bin/playback-profile" ]; then
     cmake -S "$root" -B "$native" >/dev/null
     cmake --build "$native" -j2 --target playback-profile-cli
@@ -68,4 +69,10 @@ for args in "--preset PS_rock --preset PS_pop" "--gain 3=12 --rate 8000"; do
     same "response $args"
     n=$((n + 1))
 done
+for side in native arm64; do
+    tool $side response --preset PS_rock --preset PS_pop --svg "$work/$side.svg" >/dev/null
+    mv "$work/$side.svg" "$work/$side"
+done
+same "response --preset PS_rock --preset PS_pop --svg"
+n=$((n + 1))
 echo "cross-arm64: $n commands give the same bytes on arm64 as on $(uname -m)"
