@@ -5,7 +5,7 @@ set -eu
 lib=$1
 source=$2
 missing=""
-for name in $(nm -D --defined-only "$lib" | awk '$2 == "T" { print $3 }'); do
+for name in $(nm -D --defined-only "$lib" | awk '$2 == "T" { sub(/@.*/, "", $3); print $3 }'); do
     grep -q "\\b$name(" "$source" || missing="$missing $name"
 done
 if [ -n "$missing" ]; then

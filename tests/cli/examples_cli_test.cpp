@@ -20,7 +20,7 @@ const fs::path k_plot = k_source / "docs" / "ps-rock-response.svg";
 
 TEST_F(Examples, ClipIsTheGeneratorsShortSixteenBitSignal) {
     const fs::path dir = fresh_dir();
-    ASSERT_EQ(run_exe(QX_CLIP_MAKER, {(dir / "clip.wav").string()}).status, 0);
+    ASSERT_EQ(run_built(QX_CLIP_MAKER, {(dir / "clip.wav").string()}).status, 0);
     const audio made = read_audio(dir / "clip.wav", false), shipped = read_audio(k_clip, false);
     EXPECT_EQ(shipped.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     EXPECT_EQ(shipped.info.samplerate, 44100);

@@ -32,7 +32,17 @@ fs::path fresh_dir() {
 }
 
 result run(const std::vector<std::string> &args, const std::string &stdin_text) {
-    return run_exe(QX_CLI, args, stdin_text);
+    return run_built(QX_CLI, args, stdin_text);
+}
+
+result run_built(const std::string &exe, const std::vector<std::string> &args,
+                 const std::string &stdin_text) {
+    const std::string emulator = QX_EMULATOR;
+    if (emulator.empty())
+        return run_exe(exe, args, stdin_text);
+    std::vector<std::string> all{exe};
+    all.insert(all.end(), args.begin(), args.end());
+    return run_exe(emulator, all, stdin_text);
 }
 
 result run_exe(const std::string &exe, const std::vector<std::string> &args,

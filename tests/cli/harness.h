@@ -41,6 +41,9 @@ fs::path fresh_dir();
 result run(const std::vector<std::string> &args, const std::string &stdin_text = "");
 result run_exe(const std::string &exe, const std::vector<std::string> &args,
                const std::string &stdin_text = "");
+// Run a program this build made: through the emulator when the build targets another machine.
+result run_built(const std::string &exe, const std::vector<std::string> &args,
+                 const std::string &stdin_text = "");
 
 std::string read_file(const fs::path &p);
 void write_file(const fs::path &p, const std::string &text);

@@ -423,4 +423,22 @@ TEST(KernelChoice, BestIsSupportedAndForcingChecksTheCpu) {
     ASSERT_TRUE(qxeq::force_kernel(best));
 }
 
+// The vector kernels are built for x86-64 only; every other processor runs the scalar loop, and
+// the first block must not pick anything else there.
+TEST(KernelChoice, VectorKernelsOnlyOnX86) {
+    float block[16] = {0.5f, -0.25f};
+    ASSERT_EQ(qxeq_process_f32(block, 8, 2), 0);
+#if defined(__x86_64__)
+    EXPECT_TRUE(qxeq::kernel_supported(kernel::sse2));  // part of x86-64
+    EXPECT_NE(qxeq::active_kernel(), kernel::scalar);
+#else
+    for (kernel k : {kernel::sse2, kernel::avx2, kernel::avx512}) {
+        SCOPED_TRACE(qxeq::kernel_name(k));
+        EXPECT_FALSE(qxeq::kernel_supported(k));
+    }
+    EXPECT_EQ(qxeq::best_kernel(), kernel::scalar);
+    EXPECT_EQ(qxeq::active_kernel(), kernel::scalar);
+#endif
+}
+
 } // namespace
