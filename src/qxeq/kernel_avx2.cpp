@@ -16,7 +16,7 @@ namespace {
     const __m128 full = _mm_set1_ps(32767.0f);
     const __m128 over = _mm_cmpgt_ps(y, _mm_set1_ps(1.0f));
     const __m128 v = _mm_mul_ps(_mm_max_ps(y, _mm_set1_ps(-1.0f)), full);
-    return _mm_cvtps_epi32(_mm_blendv_ps(v, full, over));  // MXCSR rounding, as lrintf
+    return _mm_cvtps_epi32(_mm_blendv_ps(v, full, over)); // MXCSR rounding, as lrintf
 }
 
 // All-ones in the lanes whose bit is set.
@@ -45,18 +45,24 @@ struct isa_avx2 {
     }
     static unsigned needs_fix(V y) {
         const V a = abs(y);
-        const auto good = static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(a, _mm256_set1_pd(k_flush_bound), _CMP_GE_OQ), _mm256_cmp_pd(a, _mm256_set1_pd(DBL_MAX), _CMP_LE_OQ))));
-        const auto zero = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_EQ_OQ)));
+        const auto good = static_cast<unsigned>(_mm256_movemask_pd(
+            _mm256_and_pd(_mm256_cmp_pd(a, _mm256_set1_pd(k_flush_bound), _CMP_GE_OQ),
+                          _mm256_cmp_pd(a, _mm256_set1_pd(DBL_MAX), _CMP_LE_OQ))));
+        const auto zero = static_cast<unsigned>(
+            _mm256_movemask_pd(_mm256_cmp_pd(y, _mm256_setzero_pd(), _CMP_EQ_OQ)));
         const auto sign = static_cast<unsigned>(_mm256_movemask_pd(y));
-        return (~(good | zero) & 0xfu) | (zero & sign);  // -0.0 becomes +0.0
+        return (~(good | zero) & 0xfu) | (zero & sign); // -0.0 becomes +0.0
     }
     static V clear(V v, unsigned bits) { return _mm256_andnot_pd(lane_mask(bits), v); }
     static V select(unsigned bits, V a, V b) { return _mm256_blendv_pd(b, a, lane_mask(bits)); }
     template <int S> static V shift(V cur, V prev) {
-        const V mid = _mm256_permute2f128_pd(cur, prev, 0x03);  // prev[2], prev[3], cur[0], cur[1]
-        if constexpr (S == 1) return _mm256_shuffle_pd(mid, cur, 0x5);   // prev[3], cur[0..2]
-        if constexpr (S == 2) return mid;
-        if constexpr (S == 3) return _mm256_shuffle_pd(prev, mid, 0x5);  // prev[1..3], cur[0]
+        const V mid = _mm256_permute2f128_pd(cur, prev, 0x03); // prev[2], prev[3], cur[0], cur[1]
+        if constexpr (S == 1)
+            return _mm256_shuffle_pd(mid, cur, 0x5); // prev[3], cur[0..2]
+        if constexpr (S == 2)
+            return mid;
+        if constexpr (S == 3)
+            return _mm256_shuffle_pd(prev, mid, 0x5); // prev[1..3], cur[0]
     }
     static V in(const float *p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
     static V in(const int16_t *p) {

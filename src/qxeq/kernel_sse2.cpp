@@ -39,10 +39,11 @@ struct isa_sse2 {
     }
     static unsigned needs_fix(V y) {
         const V a = abs(y);
-        const auto good = static_cast<unsigned>(_mm_movemask_pd(_mm_and_pd(_mm_cmpge_pd(a, _mm_set1_pd(k_flush_bound)), _mm_cmple_pd(a, _mm_set1_pd(DBL_MAX)))));
+        const auto good = static_cast<unsigned>(_mm_movemask_pd(_mm_and_pd(
+            _mm_cmpge_pd(a, _mm_set1_pd(k_flush_bound)), _mm_cmple_pd(a, _mm_set1_pd(DBL_MAX)))));
         const auto zero = static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(y, _mm_setzero_pd())));
         const auto sign = static_cast<unsigned>(_mm_movemask_pd(y));
-        return (~(good | zero) & 0x3u) | (zero & sign);  // -0.0 becomes +0.0
+        return (~(good | zero) & 0x3u) | (zero & sign); // -0.0 becomes +0.0
     }
     static V clear(V v, unsigned bits) { return _mm_andnot_pd(lane_mask(bits), v); }
     static V select(unsigned bits, V a, V b) {
@@ -51,7 +52,7 @@ struct isa_sse2 {
     }
     template <int S> static V shift(V cur, V prev) {
         static_assert(S == 1, "two lanes shift by one");
-        return _mm_shuffle_pd(prev, cur, 0x1);  // prev[1], cur[0]
+        return _mm_shuffle_pd(prev, cur, 0x1); // prev[1], cur[0]
     }
     static V in(const float *p) {
         long long bits;
@@ -62,7 +63,7 @@ struct isa_sse2 {
         int bits;
         std::memcpy(&bits, p, sizeof bits);
         const __m128i h = _mm_cvtsi32_si128(bits);
-        const __m128i i = _mm_srai_epi32(_mm_unpacklo_epi16(h, h), 16);  // sign-extend
+        const __m128i i = _mm_srai_epi32(_mm_unpacklo_epi16(h, h), 16); // sign-extend
         return _mm_cvtps_pd(_mm_mul_ps(_mm_cvtepi32_ps(i), _mm_set1_ps(1.0f / 32768.0f)));
     }
     static void out(float *p, V y) {
