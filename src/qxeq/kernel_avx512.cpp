@@ -26,6 +26,12 @@ constexpr __mmask8 k_all8 = 0xFF;
 struct isa_avx512 {
     using V = __m512d;
     static constexpr int width = 8;
+    // How a block of 1..8 channels runs: {channels a group, skew}. Eight doubles a vector hold a
+    // band's eight channels, and even eight channels (eight vectors) fit the 32 registers: every
+    // block runs whole.
+    static constexpr layout layouts[k_max_channels] = {
+        {1, 2}, {2, 2}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1},
+    };
     static V zero() { return _mm512_setzero_pd(); }
     static V loadu(const double *p) { return _mm512_loadu_pd(p); }
     static void storeu(double *p, V v) { _mm512_storeu_pd(p, v); }

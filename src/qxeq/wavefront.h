@@ -11,6 +11,12 @@
 // of a frame no longer wait for each other. The first and last 7 * Skew steps of a block run
 // with lane masks, so that a band only ever moves its histories for frames of this block.
 //
+// Channel groups: a wavefront may take only Channels consecutive channels of a block of Stride
+// channels, and a block runs as several such groups one after the other (run_groups), each over
+// the whole block. Channels never meet, so the bits stay the same; a group's 8 * Channels lanes
+// fit the registers where a whole block of six or eight channels would spill on every step.
+// Each instruction set's table of layouts (group size and skew per channel count) is measured.
+//
 // The skew: a step's vector result feeds the next band through the whole left-to-right sum
 // (a product and four additions), but its own band only through the last three operations. With
 // a skew of 1 that long path binds every step; with 2 it spans two steps, and the short path
@@ -56,7 +62,14 @@ template <class I> struct has_keep_masks<I, decltype(void(I::keep_masks))> {
     static constexpr bool value = I::keep_masks;
 };
 
-template <class I, int Channels, class Sample, int Skew> struct wavefront {
+// How an instruction set runs a block of a given number of channels: in groups of `group`
+// channels (see run_groups), each a wavefront of the given skew. Each kernel_*.cpp keeps its
+// table of these, chosen from the forced-kernel benchmark.
+struct layout {
+    int group, skew;
+};
+
+template <class I, int Channels, class Sample, int Skew, int Stride = Channels> struct wavefront {
     using V = typename I::V;
     static constexpr int width = I::width;
     static constexpr int lanes = k_bands * Channels;
@@ -84,11 +97,11 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
         {};               // by step parity: lanes that clear then, a non-finite input moving down
     bool on_mask = false; // steady steps flush by mask for now (flush by branch only)
 
-    [[gnu::always_inline]] explicit wavefront(const band_record *bq) {
+    [[gnu::always_inline]] wavefront(const band_record *bq, int first) {
         alignas(64) double t[9][lanes];
         for (int f = 0; f < lanes; ++f) {
             const band_record &b = bq[f / Channels];
-            const int c = f % Channels;
+            const int c = first + f % Channels;
             t[0][f] = b.b0, t[1][f] = b.b1, t[2][f] = b.b2, t[3][f] = b.a1, t[4][f] = b.a2;
             t[5][f] = b.x1[c], t[6][f] = b.x2[c], t[7][f] = b.y1[c], t[8][f] = b.y2[c];
         }
@@ -104,7 +117,7 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
             p2[j] = I::zero(); // read only by lanes whose input is from this block
     }
 
-    [[gnu::always_inline]] void save(band_record *bq) const {
+    [[gnu::always_inline]] void save(band_record *bq, int first) const {
         alignas(64) double t[4][lanes];
         for (int j = 0; j < vectors; ++j) {
             I::storeu(t[0] + j * width, x1[j]), I::storeu(t[1] + j * width, x2[j]);
@@ -112,7 +125,7 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
         }
         for (int f = 0; f < lanes; ++f) {
             band_record &b = bq[f / Channels];
-            const int c = f % Channels;
+            const int c = first + f % Channels;
             b.x1[c] = t[0][f], b.x2[c] = t[1][f], b.y1[c] = t[2][f], b.y2[c] = t[3][f];
         }
     }
@@ -267,7 +280,7 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
     static constexpr bool keeps_off_chain = has_keep_masks<I>::value && Skew == 2 && vectors <= 2;
 
     [[gnu::always_inline]] void guessed_steps(Sample *io, size_t n, size_t end) {
-        constexpr size_t stride = static_cast<size_t>(Channels);
+        constexpr size_t stride = static_cast<size_t>(Stride);
         constexpr uint64_t in_lanes =
             (uint64_t{1} << Channels) - 1u; // band 0: the input, never flushed
         V pu1[vectors], pu2[vectors], a1y1[vectors], z1[vectors];
@@ -346,7 +359,7 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
     static constexpr unsigned k_many = 4;
 
     [[gnu::always_inline]] void steady(Sample *io, size_t n, size_t end) {
-        constexpr size_t stride = static_cast<size_t>(Channels);
+        constexpr size_t stride = static_cast<size_t>(Stride);
         if constexpr (keeps_off_chain) {
             guessed_steps(io, n, end);
         } else if constexpr (!flush_by_branch) {
@@ -372,18 +385,21 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
         }
     }
 
-    static void run(band_record *bq, Sample *io, size_t frames) {
-        wavefront w(bq);
+    // Channels first .. first + Channels - 1 of a block of Stride channels.
+    static void run(band_record *bq, Sample *block, size_t frames, int first) {
+        wavefront w(bq, first);
         const size_t steps = frames + k_fill;
-        const size_t stride = static_cast<size_t>(Channels);
+        constexpr size_t stride = static_cast<size_t>(Stride);
+        const size_t offset = static_cast<size_t>(first);
+        Sample *io = block + offset;
         // The first frames have fewer than k_pad samples before them in the block; they are
         // read from a copy behind zeros, copied once (a small store and a wider load of the
         // same bytes on every step stalls the load until the store has landed).
         constexpr size_t k_pad = static_cast<size_t>(input_vectors * width - Channels);
-        Sample head[k_pad + input_vectors * width] = {};
-        const size_t head_samples =
-            frames * stride < input_vectors * width ? frames * stride : input_vectors * width;
-        std::memcpy(head + k_pad, io, sizeof(Sample) * head_samples);
+        constexpr size_t k_head = static_cast<size_t>(input_vectors * width);
+        Sample head[k_pad + k_head] = {};
+        const size_t head_samples = frames * stride < k_head ? frames * stride : k_head;
+        std::memcpy(head + k_pad, block, sizeof(Sample) * head_samples);
         size_t n = 0;
         while (n < steps) {
             if (n >= k_fill && n < frames) {
@@ -394,13 +410,13 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
             }
             const Sample *in = nullptr;
             if (n < frames)
-                in = (n + 1) * stride < input_vectors * width ? head + k_pad + n * stride
-                                                              : io + n * stride;
+                in = n * stride + offset < k_pad ? head + k_pad + n * stride + offset
+                                                 : io + n * stride;
             Sample *out = n >= k_fill ? io + (n - k_fill) * stride : nullptr;
             w.template step<true, flush_by_branch>(n, in, out, valid_lanes(n, frames));
             ++n;
         }
-        w.save(bq);
+        w.save(bq, first);
     }
 };
 
@@ -421,9 +437,21 @@ template <class I, class From, class To> void convert(const From *from, To *to, 
     }
 }
 
+// The channels of a block in groups of Group (the last group may be smaller), each group a
+// wavefront of its own over the whole block: channels never meet, so the bits stay the same,
+// and a group's lanes can fit the register file where the whole block's would spill.
+template <class I, int Channels, int Group, int Skew, int First = 0, class Sample>
+void run_groups(band_record *bq, Sample *io, size_t frames) {
+    constexpr int size = Channels - First < Group ? Channels - First : Group;
+    wavefront<I, size, Sample, Skew, Channels>::run(bq, io, frames, First);
+    if constexpr (First + size < Channels)
+        run_groups<I, Channels, Group, Skew, First + size>(bq, io, frames);
+}
+
 template <class I, int Channels, class Sample>
 void run_layout(band_record *bq, Sample *io, size_t frames) {
-    constexpr int vectors = k_bands * Channels / I::width;
+    constexpr layout lay = I::layouts[Channels - 1];
+    constexpr int vectors = k_bands * lay.group / I::width; // of the widest group
     if constexpr (vectors <= 2 && sizeof(Sample) == sizeof(int16_t)) {
         // With one or two vectors, a step would convert a whole vector of samples to use one
         // or two of them, and those conversions bound the step. Converting the block a stretch
@@ -435,13 +463,13 @@ void run_layout(band_record *bq, Sample *io, size_t frames) {
         while (frames > 0) {
             const size_t n = frames < k_chunk ? frames : k_chunk;
             convert<I>(io, buf, n * Channels);
-            wavefront<I, Channels, float, 2>::run(bq, buf, n);
+            run_groups<I, Channels, lay.group, lay.skew>(bq, buf, n);
             convert<I>(buf, io, n * Channels);
             io += n * Channels;
             frames -= n;
         }
     } else {
-        wavefront<I, Channels, Sample, vectors <= 2 ? 2 : 1>::run(bq, io, frames);
+        run_groups<I, Channels, lay.group, lay.skew>(bq, io, frames);
     }
 }
 

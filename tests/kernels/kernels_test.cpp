@@ -430,6 +430,28 @@ TEST_P(Kernels, LongSixteenBitBlocksMatchTheOracle) {
     }
 }
 
+// Six and eight channels (and the counts in between) run as channel groups, each its own
+// wavefront over the block: every count, both formats, at every block length through the fill
+// and drain of the widest skew and past it, with a loud channel beside quiet ones, so that a
+// group reading or writing a neighbour's samples or histories shows.
+TEST_P(Kernels, ChannelGroupsAtEveryShortLength) {
+    block_source src(606);
+    twin t;
+    t.set_preset("PS_hip_hop");
+    for (int32_t channels = 1; channels <= 8; ++channels) {
+        for (int32_t frames = 1; frames <= 40; ++frames) {
+            const std::string what = std::to_string(channels) + "ch " + std::to_string(frames);
+            auto f = src.f32(frames, channels, frames % 5 == 0 ? 4 : 0);
+            for (int32_t i = 0; i < frames; ++i) // the last channel quiet, the first loud
+                f[static_cast<size_t>(i * channels + channels - 1)] *= 1e-12f;
+            t.f32(f, channels, what);
+            t.s16(src.s16(frames, channels, 0), channels, what);
+            if (HasFatalFailure())
+                return;
+        }
+    }
+}
+
 // Random starting histories (tiny, huge, signed zeros) in both, then blocks of every size.
 TEST_P(Kernels, ArbitraryHistoriesMatchTheOracle) {
     const double k_values[] = {0.0,      -0.0, 1e-20, -1e-20, 1.5e-20, 9e-21,  1e-300,
