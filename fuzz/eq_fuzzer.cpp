@@ -9,10 +9,10 @@
 // as 0.0, bypass leaving blocks untouched, no stored band output strictly between -1e-20 and
 // 1e-20 except 0, the status, last-error text and warning of every setter, and the neutral
 // results of calls on a null instance.
+#include "equaliser.h"
 #include "fuzz_input.h"
 #include "oracle.h"
 #include "qxeq.h"
-#include "equaliser.h"
 
 #include <cmath>
 #include <cstring>
@@ -220,8 +220,7 @@ void query(target &t, fuzz_input &in) {
         const uint32_t band = in.u8() % 10;
         double c[6] = {};
         const bool null_arg = mode == 2;
-        const int32_t status =
-            t.coeffs(band, c, null_arg ? nullptr : &c[5]);
+        const int32_t status = t.coeffs(band, c, null_arg ? nullptr : &c[5]);
         if (band > 7) {
             expect_error(t, status, QX_ERR_NO_SUCH_BAND, "ERR_NO_SUCH_BAND");
         } else if (null_arg) {
@@ -324,22 +323,24 @@ bool same_bits(const std::vector<Sample> &a, const std::vector<Sample> &b) {
 // default equaliser, which has no planar call, the interleaved one stands in.
 int32_t process_planar(target &t, const block_shape &shape, std::vector<float> &block) {
     if (t.eq == nullptr)
-        return t.process(shape.null_samples ? nullptr : block.data(), shape.frames,
-                         shape.channels);
-    const size_t channels = shape.channels >= 1 && shape.channels <= 8
-                                ? static_cast<size_t>(shape.channels) : 1;
+        return t.process(shape.null_samples ? nullptr : block.data(), shape.frames, shape.channels);
+    const size_t channels =
+        shape.channels >= 1 && shape.channels <= 8 ? static_cast<size_t>(shape.channels) : 1;
     const size_t frames = block.size() / channels;
     std::vector<std::vector<float>> planes(channels, std::vector<float>(frames));
     std::vector<float *> pointers(channels);
     for (size_t c = 0; c < channels; ++c) {
-        for (size_t f = 0; f < frames; ++f) planes[c][f] = block[f * channels + c];
+        for (size_t f = 0; f < frames; ++f)
+            planes[c][f] = block[f * channels + c];
         pointers[c] = planes[c].data();
     }
-    if (shape.null_samples) pointers[channels - 1] = nullptr;  // one missing buffer
+    if (shape.null_samples)
+        pointers[channels - 1] = nullptr; // one missing buffer
     const int32_t status =
         qxeq_eq_process_planar_f32(t.eq, pointers.data(), shape.frames, shape.channels);
     for (size_t c = 0; c < channels; ++c)
-        for (size_t f = 0; f < frames; ++f) block[f * channels + c] = planes[c][f];
+        for (size_t f = 0; f < frames; ++f)
+            block[f * channels + c] = planes[c][f];
     return status;
 }
 
@@ -355,7 +356,8 @@ void process(target &t, fuzz_input &in, Make make, bool planar = false) {
     const std::vector<Sample> input = block;
     const bool bypassed = t.is_bypassed();
     const bool runs = shape.valid && !bypassed && shape.frames > 0;
-    if (runs) t.load_coefficients();
+    if (runs)
+        t.load_coefficients();
     int32_t status;
     if constexpr (std::is_same_v<Sample, float>) {
         if (planar) {
@@ -365,8 +367,8 @@ void process(target &t, fuzz_input &in, Make make, bool planar = false) {
                                shape.channels);
         }
     } else {
-        status = t.process(shape.null_samples ? nullptr : block.data(), shape.frames,
-                           shape.channels);
+        status =
+            t.process(shape.null_samples ? nullptr : block.data(), shape.frames, shape.channels);
     }
     if (!shape.valid) {
         expect_error(t, status, QX_ERR_INVALID_ARG, "ERR_INVALID_ARG");
@@ -390,7 +392,8 @@ void process(target &t, fuzz_input &in, Make make, bool planar = false) {
 
 void process_f32(target &t, fuzz_input &in, bool planar = false) {
     process<float>(
-        t, in, [](fuzz_input &r, bool raw, double v) { return raw ? r.f32() : static_cast<float>(v); },
+        t, in,
+        [](fuzz_input &r, bool raw, double v) { return raw ? r.f32() : static_cast<float>(v); },
         planar);
 }
 
@@ -443,28 +446,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz_input in(data, size);
     for (int op = 0; op < 256 && !in.empty(); ++op) {
         switch (in.u8() % 11) {
-        case 0: set_rate(*t, in); break;
-        case 1: set_gain(*t, in); break;
-        case 2: set_preset(*t, in); break;
+        case 0:
+            set_rate(*t, in);
+            break;
+        case 1:
+            set_gain(*t, in);
+            break;
+        case 2:
+            set_preset(*t, in);
+            break;
         case 3:
             t->reset_state();
             t->oracle.reset();
             break;
-        case 4: query(*t, in); break;
-        case 5: process_f32(*t, in); break;
-        case 6: process_s16(*t, in); break;
-        case 8: t = &g_targets[in.u8() % k_targets]; break;
-        case 9: process_f32(*t, in, true); break;
-        case 10: null_instance_calls(); break;
+        case 4:
+            query(*t, in);
+            break;
+        case 5:
+            process_f32(*t, in);
+            break;
+        case 6:
+            process_s16(*t, in);
+            break;
+        case 8:
+            t = &g_targets[in.u8() % k_targets];
+            break;
+        case 9:
+            process_f32(*t, in, true);
+            break;
+        case 10:
+            null_instance_calls();
+            break;
         default:
-            if (qx_warning_count() == 64) qx_clear_warnings();
+            if (qx_warning_count() == 64)
+                qx_clear_warnings();
             break;
         }
-        for (const target &each : g_targets) {  // nobody else's state moved
+        for (const target &each : g_targets) { // nobody else's state moved
             check_state(each, false);
             check_last_error(each);
         }
     }
-    for (target &each : g_targets) qxeq_eq_free(each.eq);
+    for (target &each : g_targets)
+        qxeq_eq_free(each.eq);
     return 0;
 }
