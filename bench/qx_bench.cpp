@@ -29,19 +29,24 @@ enum signal : int64_t { noise = 0, silence = 1, tail = 2 };
 // so the bands spend most of it near and below the 1e-20 flush bound.
 std::vector<float> make_signal(signal kind, size_t frames, size_t channels) {
     std::vector<float> s(frames * channels, 0.0f);
-    if (kind == silence) return s;
+    if (kind == silence)
+        return s;
     std::mt19937 rng(12345);
     std::uniform_real_distribution<float> u(-0.5f, 0.5f);
     for (size_t f = 0; f < frames; ++f) {
-        const double env = kind == tail ? std::pow(1e-30, static_cast<double>(f) / static_cast<double>(frames)) : 1.0;
-        for (size_t c = 0; c < channels; ++c) s[f * channels + c] = static_cast<float>(u(rng) * env);
+        const double env =
+            kind == tail ? std::pow(1e-30, static_cast<double>(f) / static_cast<double>(frames))
+                         : 1.0;
+        for (size_t c = 0; c < channels; ++c)
+            s[f * channels + c] = static_cast<float>(u(rng) * env);
     }
     return s;
 }
 
 std::vector<int16_t> to_pcm(const std::vector<float> &s) {
     std::vector<int16_t> p(s.size());
-    for (size_t i = 0; i < s.size(); ++i) p[i] = static_cast<int16_t>(std::lrintf(s[i] * 32767.0f));
+    for (size_t i = 0; i < s.size(); ++i)
+        p[i] = static_cast<int16_t>(std::lrintf(s[i] * 32767.0f));
     return p;
 }
 
@@ -51,8 +56,38 @@ void setup_equaliser() {
     qxeq::force_kernel(qxeq::best_kernel());
 }
 
-// Each iteration restores the input and processes it in place; the copy is the same for both
-// sides and small beside the filtering.
+template <typename Sample>
+std::vector<Sample> make_block(signal kind, int32_t frames, int32_t channels) {
+    const std::vector<float> s =
+        make_signal(kind, static_cast<size_t>(frames), static_cast<size_t>(channels));
+    if constexpr (sizeof(Sample) == 2)
+        return to_pcm(s);
+    else
+        return s;
+}
+
+// Each iteration restores the input and processes it in place with run(samples); the copy is
+// the same for every side and small beside the filtering.
+template <typename Sample, typename Run>
+void time_blocks(benchmark::State &state, signal kind, int32_t frames, int32_t channels, Run run) {
+    const std::vector<Sample> source = make_block<Sample>(kind, frames, channels);
+    std::vector<Sample> buf(source.size());
+    for (auto _ : state) {
+        std::memcpy(buf.data(), source.data(), buf.size() * sizeof(Sample));
+        run(buf.data());
+        benchmark::DoNotOptimize(buf.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * frames * channels);
+}
+
+template <typename Sample> void library_process(Sample *s, int32_t frames, int32_t channels) {
+    if constexpr (sizeof(Sample) == 2)
+        ::qxeq_process_s16(s, frames, channels);
+    else
+        ::qxeq_process_f32(s, frames, channels);
+}
+
 template <typename Sample, bool library> void process(benchmark::State &state) {
     const auto kind = static_cast<signal>(state.range(0));
     const auto channels = static_cast<int32_t>(state.range(1));
@@ -60,23 +95,14 @@ template <typename Sample, bool library> void process(benchmark::State &state) {
     setup_equaliser();
     oracle_eq ref;
     ref.load_coefficients();
-    const std::vector<float> source_f = make_signal(kind, static_cast<size_t>(frames), static_cast<size_t>(channels));
-    std::vector<Sample> source;
-    if constexpr (sizeof(Sample) == 2) source = to_pcm(source_f); else source = source_f;
-    std::vector<Sample> buf(source.size());
-    for (auto _ : state) {
-        std::memcpy(buf.data(), source.data(), buf.size() * sizeof(Sample));
-        if constexpr (library) {
-            if constexpr (sizeof(Sample) == 2) ::qxeq_process_s16(buf.data(), frames, channels);
-            else ::qxeq_process_f32(buf.data(), frames, channels);
-        } else {
-            if constexpr (sizeof(Sample) == 2) ref.process_s16(buf.data(), frames, channels);
-            else ref.process_f32(buf.data(), frames, channels);
-        }
-        benchmark::DoNotOptimize(buf.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * frames * channels);
+    time_blocks<Sample>(state, kind, frames, channels, [&](Sample *s) {
+        if constexpr (library)
+            library_process(s, frames, channels);
+        else if constexpr (sizeof(Sample) == 2)
+            ref.process_s16(s, frames, channels);
+        else
+            ref.process_f32(s, frames, channels);
+    });
     state.SetLabel(library ? qxeq::kernel_name(qxeq::active_kernel()) : "straightforward loop");
 }
 
@@ -93,9 +119,7 @@ double fastest(const std::vector<double> &v) { return *std::min_element(v.begin(
 void processing_args(benchmark::internal::Benchmark *b) {
     b->ComputeStatistics("min", fastest);
     b->ArgNames({"signal", "channels", "frames"});
-    for (int64_t kind : {noise, silence, tail})
-        for (int64_t channels : {1, 2, 6, 8})
-            for (int64_t frames : {64, 1024, 16384}) b->Args({kind, channels, frames});
+    b->ArgsProduct({{noise, silence, tail}, {1, 2, 6, 8}, {64, 1024, 16384}});
 }
 
 BENCHMARK(qxeq_process_f32)->Apply(processing_args);
@@ -103,29 +127,35 @@ BENCHMARK(oracle_process_f32)->Apply(processing_args);
 BENCHMARK(qxeq_process_s16)->Apply(processing_args);
 BENCHMARK(oracle_process_s16)->Apply(processing_args);
 
-// Each kernel this CPU can run, forced, on 1024-frame noise blocks.
-void kernel_f32(benchmark::State &state) {
-    const auto k = static_cast<qxeq::kernel>(state.range(0));
+// Each kernel this CPU can run, forced ("scalar" is the library's own per-sample loop), on the
+// same signals, channel counts and block lengths: the figures of every kernel, not only of the
+// one this CPU picks, and their ratios to the loop, from one run.
+template <typename Sample> void kernel_process(benchmark::State &state, qxeq::kernel k) {
+    const auto kind = static_cast<signal>(state.range(0));
     const auto channels = static_cast<int32_t>(state.range(1));
-    constexpr int32_t frames = 1024;
+    const auto frames = static_cast<int32_t>(state.range(2));
     setup_equaliser();
     if (!qxeq::force_kernel(k)) {
         state.SkipWithError("this CPU cannot run the kernel");
         return;
     }
-    const auto source = make_signal(noise, frames, static_cast<size_t>(channels));
-    std::vector<float> buf(source.size());
-    for (auto _ : state) {
-        std::memcpy(buf.data(), source.data(), buf.size() * sizeof(float));
-        ::qxeq_process_f32(buf.data(), frames, channels);
-        benchmark::DoNotOptimize(buf.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * frames * channels);
-    state.SetLabel(qxeq::kernel_name(k));
+    time_blocks<Sample>(state, kind, frames, channels,
+                        [&](Sample *s) { library_process(s, frames, channels); });
     qxeq::force_kernel(qxeq::best_kernel());
 }
-BENCHMARK(kernel_f32)->ArgNames({"kernel", "channels"})->ArgsProduct({{0, 1, 2, 3}, {1, 2, 6, 8}});
+
+// kernel_f32_avx2/signal:0/channels:8/frames:1024 and so on: one family per kernel and format.
+const bool k_kernel_benchmarks = [] {
+    for (int32_t i = 0; i < qxeq::k_kernel_count; ++i) {
+        const auto k = static_cast<qxeq::kernel>(i);
+        const std::string name = qxeq::kernel_name(k);
+        benchmark::RegisterBenchmark(("kernel_f32_" + name).c_str(), kernel_process<float>, k)
+            ->Apply(processing_args);
+        benchmark::RegisterBenchmark(("kernel_s16_" + name).c_str(), kernel_process<int16_t>, k)
+            ->Apply(processing_args);
+    }
+    return true;
+}();
 
 // A gain change makes the next block rebuild all eight bands' coefficients once.
 void qxeq_rebuild_after_gain_change(benchmark::State &state) {
@@ -184,21 +214,33 @@ BENCHMARK(qxeq_peak_db)->Unit(benchmark::kMicrosecond);
 int32_t full_profile() {
     const int32_t id = qxtp_profile_create("Archive \xC3\xA9t\xC3\xA9 1080p");
     const char *const fields[][2] = {
-        {"FormatCreator", "mp4"}, {"FormatQuality", "23"}, {"ProfileEnableMrfCrf444", "1"},
-        {"HardwareAccelerationEnabled", "1"}, {"AlwaysReencode", "0"}, {"AudioBitrate", "192000"},
-        {"AudioBitsPerSample", "16"}, {"AudioChannelCount", "2"}, {"AudioSampleRate", "48000"},
-        {"VideoWidth", "1920"}, {"VideoHeight", "1080"}, {"VideoBitrate", "8000000"},
-        {"VideoFrameRateNumerator", "30000"}, {"VideoFrameRateDenominator", "1001"},
-        {"VideoPixelAspectRatioNumerator", "1"}, {"VideoPixelAspectRatioDenominator", "1"},
+        {"FormatCreator", "mp4"},
+        {"FormatQuality", "23"},
+        {"ProfileEnableMrfCrf444", "1"},
+        {"HardwareAccelerationEnabled", "1"},
+        {"AlwaysReencode", "0"},
+        {"AudioBitrate", "192000"},
+        {"AudioBitsPerSample", "16"},
+        {"AudioChannelCount", "2"},
+        {"AudioSampleRate", "48000"},
+        {"VideoWidth", "1920"},
+        {"VideoHeight", "1080"},
+        {"VideoBitrate", "8000000"},
+        {"VideoFrameRateNumerator", "30000"},
+        {"VideoFrameRateDenominator", "1001"},
+        {"VideoPixelAspectRatioNumerator", "1"},
+        {"VideoPixelAspectRatioDenominator", "1"},
     };
-    for (const auto &f : fields) qxtp_profile_set(id, f[0], f[1]);
+    for (const auto &f : fields)
+        qxtp_profile_set(id, f[0], f[1]);
     qx_clear_warnings();
     return id;
 }
 
 void qxtp_profile_to_json(benchmark::State &state) {
     const int32_t id = full_profile();
-    for (auto _ : state) benchmark::DoNotOptimize(::qxtp_profile_to_json(id));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(::qxtp_profile_to_json(id));
     qxtp_profile_destroy(id);
 }
 BENCHMARK(qxtp_profile_to_json);
@@ -210,7 +252,7 @@ void qxtp_profile_from_json(benchmark::State &state) {
     for (auto _ : state) {
         const int32_t id = ::qxtp_profile_from_json(json.c_str());
         benchmark::DoNotOptimize(id);
-        qxtp_profile_destroy(id);  // keeps a slot free: the store holds 64
+        qxtp_profile_destroy(id); // keeps a slot free: the store holds 64
     }
 }
 BENCHMARK(qxtp_profile_from_json);

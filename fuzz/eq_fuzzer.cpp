@@ -8,9 +8,11 @@
 // 16-bit output within -32767..32767, no NaN left in float output, non-finite input coming out
 // as 0.0, bypass leaving blocks untouched, no stored band output strictly between -1e-20 and
 // 1e-20 except 0, the status, last-error text and warning of every setter, and the neutral
-// results of calls on a null instance.
+// results of calls on a null instance. Each input runs on one of the block kernels the CPU can
+// run, chosen by the input's length.
 #include "equaliser.h"
 #include "fuzz_input.h"
+#include "kernels.h"
 #include "oracle.h"
 #include "qxeq.h"
 
@@ -436,6 +438,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     qxeq_set_preset("PS_none");
     qxeq_set_sample_rate(44100);
     qxeq_reset_state();
+    // Each input runs on one block kernel, picked by its length among those this CPU can run,
+    // so every kernel (and each of its channel layouts) meets the fuzzer's blocks.
+    if (!qxeq::force_kernel(static_cast<qxeq::kernel>(size % qxeq::k_kernel_count)))
+        qxeq::force_kernel(qxeq::best_kernel());
     qx_clear_warnings();
     for (int i = 0; i < k_targets; ++i) {
         g_targets[i].eq = i == 0 ? nullptr : qxeq_eq_new();

@@ -16,7 +16,7 @@ namespace {
     const __m256 full = _mm256_set1_ps(32767.0f);
     const __m256 over = _mm256_cmp_ps(y, _mm256_set1_ps(1.0f), _CMP_GT_OQ);
     const __m256 v = _mm256_mul_ps(_mm256_max_ps(y, _mm256_set1_ps(-1.0f)), full);
-    return _mm256_cvtps_epi32(_mm256_blendv_ps(v, full, over));  // MXCSR rounding, as lrintf
+    return _mm256_cvtps_epi32(_mm256_blendv_ps(v, full, over)); // MXCSR rounding, as lrintf
 }
 
 // The all-lanes mask forms: the plain intrinsics start from an undefined vector, which GCC 12
@@ -26,6 +26,12 @@ constexpr __mmask8 k_all8 = 0xFF;
 struct isa_avx512 {
     using V = __m512d;
     static constexpr int width = 8;
+    // How a block of 1..8 channels runs: {channels a group, skew}. Eight doubles a vector hold a
+    // band's eight channels, and even eight channels (eight vectors) fit the 32 registers: every
+    // block runs whole.
+    static constexpr layout layouts[k_max_channels] = {
+        {1, 2}, {2, 2}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1},
+    };
     static V zero() { return _mm512_setzero_pd(); }
     static V loadu(const double *p) { return _mm512_loadu_pd(p); }
     static void storeu(double *p, V v) { _mm512_storeu_pd(p, v); }
@@ -33,7 +39,8 @@ struct isa_avx512 {
     static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
     static V flush(V y) {
-        const __mmask8 keep = _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(k_flush_bound), _CMP_GE_OQ);
+        const __mmask8 keep =
+            _mm512_cmp_pd_mask(_mm512_abs_pd(y), _mm512_set1_pd(k_flush_bound), _CMP_GE_OQ);
         return _mm512_maskz_mov_pd(keep, y);
     }
     static constexpr bool keep_masks = true;
@@ -65,7 +72,7 @@ struct isa_avx512 {
         const __mmask8 big = _mm512_cmp_pd_mask(a, _mm512_set1_pd(k_flush_bound), _CMP_GE_OQ);
         const __mmask8 good = _mm512_mask_cmp_pd_mask(big, a, _mm512_set1_pd(DBL_MAX), _CMP_LE_OQ);
         const __m512i bits = _mm512_castpd_si512(y);
-        return _mm512_test_epi64_mask(bits, bits) & static_cast<__mmask8>(~good);  // +0.0 is kept
+        return _mm512_test_epi64_mask(bits, bits) & static_cast<__mmask8>(~good); // +0.0 is kept
     }
     static V clear(V v, unsigned bits) {
         return _mm512_maskz_mov_pd(static_cast<__mmask8>(~bits), v);
@@ -74,19 +81,22 @@ struct isa_avx512 {
         return _mm512_mask_mov_pd(b, static_cast<__mmask8>(bits), a);
     }
     template <int S> static V shift(V cur, V prev) {
-        return _mm512_castsi512_pd(
-            _mm512_maskz_alignr_epi64(k_all8, _mm512_castpd_si512(cur), _mm512_castpd_si512(prev), 8 - S));
+        return _mm512_castsi512_pd(_mm512_maskz_alignr_epi64(k_all8, _mm512_castpd_si512(cur),
+                                                             _mm512_castpd_si512(prev), 8 - S));
     }
     static V in(const float *p) { return _mm512_maskz_cvtps_pd(k_all8, _mm256_loadu_ps(p)); }
     static V in(const int16_t *p) {
-        const __m256i i = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
-        return _mm512_maskz_cvtps_pd(k_all8, _mm256_mul_ps(_mm256_cvtepi32_ps(i), _mm256_set1_ps(1.0f / 32768.0f)));
+        const __m256i i =
+            _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+        return _mm512_maskz_cvtps_pd(
+            k_all8, _mm256_mul_ps(_mm256_cvtepi32_ps(i), _mm256_set1_ps(1.0f / 32768.0f)));
     }
     static void out(float *p, V y) { _mm256_storeu_ps(p, _mm512_maskz_cvtpd_ps(k_all8, y)); }
     static void out(int16_t *p, V y) {
         const __m256i i = to_pcm(_mm512_maskz_cvtpd_ps(k_all8, y));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(p),
-                         _mm_packs_epi32(_mm256_castsi256_si128(i), _mm256_extracti128_si256(i, 1)));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i *>(p),
+            _mm_packs_epi32(_mm256_castsi256_si128(i), _mm256_extracti128_si256(i, 1)));
     }
 };
 

@@ -11,6 +11,12 @@
 // of a frame no longer wait for each other. The first and last 7 * Skew steps of a block run
 // with lane masks, so that a band only ever moves its histories for frames of this block.
 //
+// Channel groups: a wavefront may take only Channels consecutive channels of a block of Stride
+// channels, and a block runs as several such groups one after the other (run_groups), each over
+// the whole block. Channels never meet, so the bits stay the same; a group's 8 * Channels lanes
+// fit the registers where a whole block of six or eight channels would spill on every step.
+// Each instruction set's table of layouts (group size and skew per channel count) is measured.
+//
 // The skew: a step's vector result feeds the next band through the whole left-to-right sum
 // (a product and four additions), but its own band only through the last three operations. With
 // a skew of 1 that long path binds every step; with 2 it spans two steps, and the short path
@@ -51,24 +57,29 @@ namespace {
 // Whether I has lane masks to flush with: keep (lane bits the flush leaves unchanged),
 // shift_keep<S>(bits, cur, prev) (shift<S>, lanes outside bits +0.0) and as_expected(kept, y)
 // (lane bits: in kept, k_flush_bound <= |y| <= DBL_MAX; elsewhere |y| < k_flush_bound).
-template <class I, class = void> struct has_keep_masks {
-    static constexpr bool value = false;
-};
+template <class I, class = void> struct has_keep_masks { static constexpr bool value = false; };
 template <class I> struct has_keep_masks<I, decltype(void(I::keep_masks))> {
     static constexpr bool value = I::keep_masks;
 };
 
-template <class I, int Channels, class Sample, int Skew> struct wavefront {
+// How an instruction set runs a block of a given number of channels: in groups of `group`
+// channels (see run_groups), each a wavefront of the given skew. Each kernel_*.cpp keeps its
+// table of these, chosen from the forced-kernel benchmark.
+struct layout {
+    int group, skew;
+};
+
+template <class I, int Channels, class Sample, int Skew, int Stride = Channels> struct wavefront {
     using V = typename I::V;
     static constexpr int width = I::width;
     static constexpr int lanes = k_bands * Channels;
-    static constexpr int vectors = lanes / width;  // per quantity
+    static constexpr int vectors = lanes / width; // per quantity
     // The move from band k - 1's lanes to band k's, by Channels lanes: whole vectors ...
     static constexpr int whole_shift = Channels / width;
-    static constexpr int lane_shift = Channels % width;  // ... and lanes within a vector
-    static constexpr int input_vectors = (Channels + width - 1) / width;  // one frame of input
+    static constexpr int lane_shift = Channels % width; // ... and lanes within a vector
+    static constexpr int input_vectors = (Channels + width - 1) / width; // one frame of input
     static constexpr int last_band_vector = (lanes - Channels) / width;  // first holding band 7
-    static constexpr size_t k_fill = 7 * Skew;  // steps before band 7 reaches frame 0
+    static constexpr size_t k_fill = 7 * Skew; // steps before band 7 reaches frame 0
     static constexpr unsigned k_lane_bits = (1u << width) - 1u;
     static constexpr uint64_t k_all = lanes == 64 ? ~uint64_t{0} : (uint64_t{1} << lanes) - 1u;
     // With few vectors a step is one long dependency chain, and the flush mask would lengthen
@@ -80,16 +91,17 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
 
     V b0[vectors], b1[vectors], b2[vectors], a1[vectors], a2[vectors];
     V x1[vectors], x2[vectors], y1[vectors], y2[vectors];
-    static constexpr int results_kept = Skew == 2 ? vectors : 1;  // skew 1: y1 is the last result
-    V p1[results_kept], p2[results_kept];               // every lane's result of the last and the one before
-    uint64_t pending[Skew] = {};     // by step parity: lanes that clear then, a non-finite input moving down
-    bool on_mask = false;         // steady steps flush by mask for now (flush by branch only)
+    static constexpr int results_kept = Skew == 2 ? vectors : 1; // skew 1: y1 is the last result
+    V p1[results_kept], p2[results_kept]; // every lane's result of the last and the one before
+    uint64_t pending[Skew] =
+        {};               // by step parity: lanes that clear then, a non-finite input moving down
+    bool on_mask = false; // steady steps flush by mask for now (flush by branch only)
 
-    [[gnu::always_inline]] explicit wavefront(const band_record *bq) {
+    [[gnu::always_inline]] wavefront(const band_record *bq, int first) {
         alignas(64) double t[9][lanes];
         for (int f = 0; f < lanes; ++f) {
             const band_record &b = bq[f / Channels];
-            const int c = f % Channels;
+            const int c = first + f % Channels;
             t[0][f] = b.b0, t[1][f] = b.b1, t[2][f] = b.b2, t[3][f] = b.a1, t[4][f] = b.a2;
             t[5][f] = b.x1[c], t[6][f] = b.x2[c], t[7][f] = b.y1[c], t[8][f] = b.y2[c];
         }
@@ -100,10 +112,12 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
             x2[j] = I::loadu(t[6] + j * width), y1[j] = I::loadu(t[7] + j * width);
             y2[j] = I::loadu(t[8] + j * width);
         }
-        for (int j = 0; j < results_kept; ++j) p1[j] = I::zero(), p2[j] = I::zero();  // read only by lanes whose input is from this block
+        for (int j = 0; j < results_kept; ++j)
+            p1[j] = I::zero(),
+            p2[j] = I::zero(); // read only by lanes whose input is from this block
     }
 
-    [[gnu::always_inline]] void save(band_record *bq) const {
+    [[gnu::always_inline]] void save(band_record *bq, int first) const {
         alignas(64) double t[4][lanes];
         for (int j = 0; j < vectors; ++j) {
             I::storeu(t[0] + j * width, x1[j]), I::storeu(t[1] + j * width, x2[j]);
@@ -111,7 +125,7 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
         }
         for (int f = 0; f < lanes; ++f) {
             band_record &b = bq[f / Channels];
-            const int c = f % Channels;
+            const int c = first + f % Channels;
             b.x1[c] = t[0][f], b.x2[c] = t[1][f], b.y1[c] = t[2][f], b.y2[c] = t[3][f];
         }
     }
@@ -120,17 +134,21 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
     // lanes below hold whatever precedes the frame and are never read, so at least that many
     // samples must precede in: run() gives the first frames of a block from a zero-padded copy.
     [[gnu::always_inline]] static void load_frame(const Sample *in, V *v) {
-        for (int e = 0; e < input_vectors; ++e) v[e] = I::in(in + Channels - input_vectors * width + e * width);
+        for (int e = 0; e < input_vectors; ++e)
+            v[e] = I::in(in + Channels - input_vectors * width + e * width);
     }
 
     // Band 7's lanes (the last Channels) as samples of one frame.
     [[gnu::always_inline]] static void store_frame(Sample *out, const V *y) {
         if constexpr (lane_shift == 0) {
-            for (int j = last_band_vector; j < vectors; ++j) I::out(out + (j - last_band_vector) * width, y[j]);
+            for (int j = last_band_vector; j < vectors; ++j)
+                I::out(out + (j - last_band_vector) * width, y[j]);
         } else {
             Sample t[(vectors - last_band_vector) * width];
-            for (int j = last_band_vector; j < vectors; ++j) I::out(t + (j - last_band_vector) * width, y[j]);
-            std::memcpy(out, t + ((lanes - Channels) - last_band_vector * width), sizeof(Sample) * Channels);
+            for (int j = last_band_vector; j < vectors; ++j)
+                I::out(t + (j - last_band_vector) * width, y[j]);
+            std::memcpy(out, t + ((lanes - Channels) - last_band_vector * width),
+                        sizeof(Sample) * Channels);
         }
     }
 
@@ -147,7 +165,8 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
         if ((Skew == 2 && !masked) || in != nullptr) {
             load_frame(in, ext);
         } else {
-            for (int e = 0; e < input_vectors; ++e) ext[e] = I::zero();
+            for (int e = 0; e < input_vectors; ++e)
+                ext[e] = I::zero();
         }
         for (int j = 0; j < vectors; ++j) {
             if constexpr (Skew == 1) {
@@ -163,7 +182,8 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
             if constexpr (lane_shift == 0) {
                 X[j] = ext[input_vectors + j - whole_shift];
             } else {
-                X[j] = I::template shift<lane_shift>(ext[input_vectors + j - whole_shift], ext[input_vectors + j - whole_shift - 1]);
+                X[j] = I::template shift<lane_shift>(ext[input_vectors + j - whole_shift],
+                                                     ext[input_vectors + j - whole_shift - 1]);
             }
             // b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, left to right, as process_one sums
             y[j] = I::sub(I::sub(I::add(I::add(I::mul(b0[j], X[j]), I::mul(b1[j], x1[j])),
@@ -176,13 +196,16 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
             } else {
                 bad |= I::nonfinite(y[j]);
                 yf[j] = I::flush(y[j]);
-                if constexpr (watch) flushed |= I::needs_fix(y[j]);
+                if constexpr (watch)
+                    flushed |= I::needs_fix(y[j]);
             }
         }
         uint64_t waiting = pending[0];
-        if constexpr (Skew == 2) waiting |= pending[1];
+        if constexpr (Skew == 2)
+            waiting |= pending[1];
         const bool fix = __builtin_expect((bad != 0) | (waiting != 0), 0);
-        if (fix) clear_lanes(Skew == 1 ? 0 : n % Skew, X, y, yf, masked ? valid : k_all);
+        if (fix)
+            clear_lanes(Skew == 1 ? 0 : n % Skew, X, y, yf, masked ? valid : k_all);
 #pragma GCC unroll 64
         for (int j = 0; j < vectors; ++j) {
             if constexpr (masked) {
@@ -204,7 +227,8 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
                 p1[j] = yf[j];
             }
         }
-        if ((Skew == 2 && !masked) || out != nullptr) store_frame(out, yf);
+        if ((Skew == 2 && !masked) || out != nullptr)
+            store_frame(out, yf);
         return fix | (flushed != 0);
     }
 
@@ -212,7 +236,8 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
     // and they pass +0.0 on; a non-finite input marks its channel's later bands for the steps
     // that bring its frame to them. Lanes outside valid hold histories of frames this step does
     // not process: whatever they computed, they keep them.
-    [[gnu::always_inline]] void clear_lanes(size_t parity, V *X, const V *y, V *yf, uint64_t valid) {
+    [[gnu::always_inline]] void clear_lanes(size_t parity, V *X, const V *y, V *yf,
+                                            uint64_t valid) {
         uint64_t clear = pending[parity];
         uint64_t input_bad = 0;
         for (int j = 0; j < vectors; ++j) {
@@ -220,7 +245,7 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
             input_bad |= static_cast<uint64_t>(I::nonfinite(X[j])) << (j * width);
         }
         clear &= valid;
-        input_bad &= valid & ((uint64_t{1} << Channels) - 1u);  // band 0's lanes: the block's input
+        input_bad &= valid & ((uint64_t{1} << Channels) - 1u); // band 0's lanes: the block's input
         for (int j = 0; j < vectors; ++j) {
             const unsigned m = static_cast<unsigned>(clear >> (j * width)) & k_lane_bits;
             yf[j] = I::flush(y[j]);
@@ -236,7 +261,8 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
     static uint64_t valid_lanes(size_t n, size_t frames) {
         const size_t lo = n >= frames ? (n - frames) / Skew + 1 : 0;
         const size_t hi = n / Skew < 7 ? n / Skew : 7;
-        const uint64_t upto = (hi + 1) * Channels >= 64 ? ~uint64_t{0} : (uint64_t{1} << ((hi + 1) * Channels)) - 1u;
+        const uint64_t upto =
+            (hi + 1) * Channels >= 64 ? ~uint64_t{0} : (uint64_t{1} << ((hi + 1) * Channels)) - 1u;
         return lo * Channels >= 64 ? 0 : upto & ~((uint64_t{1} << (lo * Channels)) - 1u);
     }
 
@@ -248,17 +274,18 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
     // decaying tail all repeat step after step: a flushed result is +0.0, so the next step's
     // a1 y1 is a1 y, or a1 * +0.0 where the flush applies, and the next band's input is the
     // unflushed result shifted with those lanes zeroed. One unsigned compare a step checks the
-    // guess: kept lanes within k_flush_bound..DBL_MAX, the others below it (NaN fails both). Where it
-    // fails, or a non-finite input is still moving down, the exact fix-up runs, the products and
+    // guess: kept lanes within k_flush_bound..DBL_MAX, the others below it (NaN fails both). Where
+    // it fails, or a non-finite input is still moving down, the exact fix-up runs, the products and
     // inputs are taken from the flushed values themselves and the new lanes become the guess.
     static constexpr bool keeps_off_chain = has_keep_masks<I>::value && Skew == 2 && vectors <= 2;
 
     [[gnu::always_inline]] void guessed_steps(Sample *io, size_t n, size_t end) {
-        constexpr size_t stride = static_cast<size_t>(Channels);
-        constexpr uint64_t in_lanes = (uint64_t{1} << Channels) - 1u;  // band 0: the input, never flushed
+        constexpr size_t stride = static_cast<size_t>(Stride);
+        constexpr uint64_t in_lanes =
+            (uint64_t{1} << Channels) - 1u; // band 0: the input, never flushed
         V pu1[vectors], pu2[vectors], a1y1[vectors], z1[vectors];
-        uint64_t kp1 = k_all, kp2 = k_all;  // lanes of pu1, pu2 the flush keeps
-        uint64_t guess = 0;                 // lanes the flush is expected to keep
+        uint64_t kp1 = k_all, kp2 = k_all; // lanes of pu1, pu2 the flush keeps
+        uint64_t guess = 0;                // lanes the flush is expected to keep
         for (int j = 0; j < vectors; ++j) {
             pu1[j] = p1[j], pu2[j] = p2[j];
             a1y1[j] = I::mul(a1[j], y1[j]);
@@ -268,7 +295,8 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
         for (; n < end; ++n) {
             V ext[input_vectors + vectors];
             load_frame(io + n * stride, ext);
-            for (int j = 0; j < vectors; ++j) ext[input_vectors + j] = pu2[j];
+            for (int j = 0; j < vectors; ++j)
+                ext[input_vectors + j] = pu2[j];
             const uint64_t kx = ((kp2 << Channels) | in_lanes) & k_all;
             V X[vectors], y[vectors], yf[vectors], ay[vectors];
             uint64_t as_guessed = 0;
@@ -278,7 +306,9 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
                 if constexpr (lane_shift == 0) {
                     X[j] = I::clear(ext[input_vectors + j - whole_shift], ~m & k_lane_bits);
                 } else {
-                    X[j] = I::template shift_keep<lane_shift>(m, ext[input_vectors + j - whole_shift], ext[input_vectors + j - whole_shift - 1]);
+                    X[j] = I::template shift_keep<lane_shift>(
+                        m, ext[input_vectors + j - whole_shift],
+                        ext[input_vectors + j - whole_shift - 1]);
                 }
                 y[j] = I::sub(I::sub(I::add(I::add(I::mul(b0[j], X[j]), I::mul(b1[j], x1[j])),
                                             I::mul(b2[j], x2[j])),
@@ -290,21 +320,22 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
                 as_guessed |= static_cast<uint64_t>(I::as_expected(gj, y[j])) << (j * width);
             }
             const bool waiting = (pending[0] | pending[1]) != 0;
-            uint64_t keep = guess;  // known before the compare
+            uint64_t keep = guess; // known before the compare
             if (__builtin_expect(waiting | (as_guessed != k_all), 0)) {
                 unsigned bad = 0;
                 for (int j = 0; j < vectors; ++j) {
                     yf[j] = I::flush(y[j]);
                     bad |= I::nonfinite(y[j]);
                 }
-                if (waiting | (bad != 0)) clear_lanes(n % Skew, X, y, yf, k_all);
+                if (waiting | (bad != 0))
+                    clear_lanes(n % Skew, X, y, yf, k_all);
                 guess = 0;
                 for (int j = 0; j < vectors; ++j) {
                     y[j] = yf[j];
                     ay[j] = I::mul(a1[j], yf[j]);
                     guess |= static_cast<uint64_t>(I::keep(yf[j])) << (j * width);
                 }
-                keep = k_all;  // y holds the flushed values now
+                keep = k_all; // y holds the flushed values now
             }
             for (int j = 0; j < vectors; ++j) {
                 x2[j] = x1[j], x1[j] = X[j];
@@ -328,7 +359,7 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
     static constexpr unsigned k_many = 4;
 
     [[gnu::always_inline]] void steady(Sample *io, size_t n, size_t end) {
-        constexpr size_t stride = static_cast<size_t>(Channels);
+        constexpr size_t stride = static_cast<size_t>(Stride);
         if constexpr (keeps_off_chain) {
             guessed_steps(io, n, end);
         } else if constexpr (!flush_by_branch) {
@@ -341,8 +372,8 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
                 if (!on_mask) {
 #pragma GCC unroll 2
                     for (; n < stop; ++n)
-                        fixes += step<false, true>(n, io + n * stride,
-                                                   io + (n - k_fill) * stride, 0);
+                        fixes +=
+                            step<false, true>(n, io + n * stride, io + (n - k_fill) * stride, 0);
                 } else {
 #pragma GCC unroll 2
                     for (; n < stop; ++n)
@@ -354,17 +385,21 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
         }
     }
 
-    static void run(band_record *bq, Sample *io, size_t frames) {
-        wavefront w(bq);
+    // Channels first .. first + Channels - 1 of a block of Stride channels.
+    static void run(band_record *bq, Sample *block, size_t frames, int first) {
+        wavefront w(bq, first);
         const size_t steps = frames + k_fill;
-        const size_t stride = static_cast<size_t>(Channels);
+        constexpr size_t stride = static_cast<size_t>(Stride);
+        const size_t offset = static_cast<size_t>(first);
+        Sample *io = block + offset;
         // The first frames have fewer than k_pad samples before them in the block; they are
         // read from a copy behind zeros, copied once (a small store and a wider load of the
         // same bytes on every step stalls the load until the store has landed).
         constexpr size_t k_pad = static_cast<size_t>(input_vectors * width - Channels);
-        Sample head[k_pad + input_vectors * width] = {};
-        const size_t head_samples = frames * stride < input_vectors * width ? frames * stride : input_vectors * width;
-        std::memcpy(head + k_pad, io, sizeof(Sample) * head_samples);
+        constexpr size_t k_head = static_cast<size_t>(input_vectors * width);
+        Sample head[k_pad + k_head] = {};
+        const size_t head_samples = frames * stride < k_head ? frames * stride : k_head;
+        std::memcpy(head + k_pad, block, sizeof(Sample) * head_samples);
         size_t n = 0;
         while (n < steps) {
             if (n >= k_fill && n < frames) {
@@ -375,12 +410,13 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
             }
             const Sample *in = nullptr;
             if (n < frames)
-                in = (n + 1) * stride < input_vectors * width ? head + k_pad + n * stride : io + n * stride;
+                in = n * stride + offset < k_pad ? head + k_pad + n * stride + offset
+                                                 : io + n * stride;
             Sample *out = n >= k_fill ? io + (n - k_fill) * stride : nullptr;
             w.template step<true, flush_by_branch>(n, in, out, valid_lanes(n, frames));
             ++n;
         }
-        w.save(bq);
+        w.save(bq, first);
     }
 };
 
@@ -390,7 +426,8 @@ template <class I, int Channels, class Sample, int Skew> struct wavefront {
 template <class I, class From, class To> void convert(const From *from, To *to, size_t count) {
     constexpr size_t width = static_cast<size_t>(I::width);
     size_t i = 0;
-    for (; i + width <= count; i += width) I::out(to + i, I::in(from + i));
+    for (; i + width <= count; i += width)
+        I::out(to + i, I::in(from + i));
     if (i < count) {
         From a[width] = {};
         To b[width];
@@ -400,41 +437,69 @@ template <class I, class From, class To> void convert(const From *from, To *to, 
     }
 }
 
+// The channels of a block in groups of Group (the last group may be smaller), each group a
+// wavefront of its own over the whole block: channels never meet, so the bits stay the same,
+// and a group's lanes can fit the register file where the whole block's would spill.
+template <class I, int Channels, int Group, int Skew, int First = 0, class Sample>
+void run_groups(band_record *bq, Sample *io, size_t frames) {
+    constexpr int size = Channels - First < Group ? Channels - First : Group;
+    wavefront<I, size, Sample, Skew, Channels>::run(bq, io, frames, First);
+    if constexpr (First + size < Channels)
+        run_groups<I, Channels, Group, Skew, First + size>(bq, io, frames);
+}
+
 template <class I, int Channels, class Sample>
 void run_layout(band_record *bq, Sample *io, size_t frames) {
-    constexpr int vectors = k_bands * Channels / I::width;
+    constexpr layout lay = I::layouts[Channels - 1];
+    constexpr int vectors = k_bands * lay.group / I::width; // of the widest group
     if constexpr (vectors <= 2 && sizeof(Sample) == sizeof(int16_t)) {
         // With one or two vectors, a step would convert a whole vector of samples to use one
         // or two of them, and those conversions bound the step. Converting the block a stretch
         // at a time and running the float cascade on it gives the same bits: the float path
         // widens exactly the float the 16-bit step computes and narrows before the same
         // conversion back.
-        constexpr size_t k_chunk = 4096 / Channels;  // frames per stretch: 16 KiB of stack
+        constexpr size_t k_chunk = 4096 / Channels; // frames per stretch: 16 KiB of stack
         alignas(64) float buf[k_chunk * Channels];
         while (frames > 0) {
             const size_t n = frames < k_chunk ? frames : k_chunk;
             convert<I>(io, buf, n * Channels);
-            wavefront<I, Channels, float, 2>::run(bq, buf, n);
+            run_groups<I, Channels, lay.group, lay.skew>(bq, buf, n);
             convert<I>(buf, io, n * Channels);
             io += n * Channels;
             frames -= n;
         }
     } else {
-        wavefront<I, Channels, Sample, vectors <= 2 ? 2 : 1>::run(bq, io, frames);
+        run_groups<I, Channels, lay.group, lay.skew>(bq, io, frames);
     }
 }
 
 template <class I, class Sample>
 void run_wavefront(band_record *bq, Sample *io, size_t frames, int32_t channels) {
     switch (channels) {
-    case 1: run_layout<I, 1>(bq, io, frames); break;
-    case 2: run_layout<I, 2>(bq, io, frames); break;
-    case 3: run_layout<I, 3>(bq, io, frames); break;
-    case 4: run_layout<I, 4>(bq, io, frames); break;
-    case 5: run_layout<I, 5>(bq, io, frames); break;
-    case 6: run_layout<I, 6>(bq, io, frames); break;
-    case 7: run_layout<I, 7>(bq, io, frames); break;
-    default: run_layout<I, 8>(bq, io, frames); break;
+    case 1:
+        run_layout<I, 1>(bq, io, frames);
+        break;
+    case 2:
+        run_layout<I, 2>(bq, io, frames);
+        break;
+    case 3:
+        run_layout<I, 3>(bq, io, frames);
+        break;
+    case 4:
+        run_layout<I, 4>(bq, io, frames);
+        break;
+    case 5:
+        run_layout<I, 5>(bq, io, frames);
+        break;
+    case 6:
+        run_layout<I, 6>(bq, io, frames);
+        break;
+    case 7:
+        run_layout<I, 7>(bq, io, frames);
+        break;
+    default:
+        run_layout<I, 8>(bq, io, frames);
+        break;
     }
 }
 

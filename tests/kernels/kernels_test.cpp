@@ -4,9 +4,9 @@
 // identical bit for bit. The library side is an instance of its own, not the default one, so
 // a kernel that read or wrote anything but the band records it is given would show.
 #include "defaults.h"
+#include "equaliser.h"
 #include "kernels.h"
 #include "oracle.h"
-#include "equaliser.h"
 
 #include <cfloat>
 #include <cmath>
@@ -26,9 +26,26 @@ constexpr float k_inf = std::numeric_limits<float>::infinity();
 // Inputs where the exact path differs from the obvious one: non-finite values, values whose
 // band results leave the float range, values around the 1e-20 flush bound, subnormals, zeros.
 const float k_special[] = {
-    k_nan, -k_nan, k_inf, -k_inf, FLT_MAX, -FLT_MAX, 1e-20f, -1e-20f,
-    std::nextafter(1e-20f, 0.0f), std::nextafter(1e-20f, 1.0f), -std::nextafter(1e-20f, 0.0f),
-    FLT_TRUE_MIN, -FLT_TRUE_MIN, FLT_MIN / 2, 0.0f, -0.0f, 1.0f, -1.0f, 2e-20f, 5e-21f,
+    k_nan,
+    -k_nan,
+    k_inf,
+    -k_inf,
+    FLT_MAX,
+    -FLT_MAX,
+    1e-20f,
+    -1e-20f,
+    std::nextafter(1e-20f, 0.0f),
+    std::nextafter(1e-20f, 1.0f),
+    -std::nextafter(1e-20f, 0.0f),
+    FLT_TRUE_MIN,
+    -FLT_TRUE_MIN,
+    FLT_MIN / 2,
+    0.0f,
+    -0.0f,
+    1.0f,
+    -1.0f,
+    2e-20f,
+    5e-21f,
 };
 
 ::testing::AssertionResult same_state(const qxeq_eq *eq, const oracle_eq &ref) {
@@ -48,11 +65,12 @@ const float k_special[] = {
     return ::testing::AssertionSuccess();
 }
 
-template <typename T> ::testing::AssertionResult same_bits(const std::vector<T> &a,
-                                                           const std::vector<T> &b) {
+template <typename T>
+::testing::AssertionResult same_bits(const std::vector<T> &a, const std::vector<T> &b) {
     for (size_t i = 0; i < a.size(); ++i)
         if (std::memcmp(&a[i], &b[i], sizeof(T)) != 0)
-            return ::testing::AssertionFailure() << "sample " << i << ": " << +a[i] << " vs " << +b[i];
+            return ::testing::AssertionFailure()
+                   << "sample " << i << ": " << +a[i] << " vs " << +b[i];
     return ::testing::AssertionSuccess();
 }
 
@@ -83,7 +101,8 @@ class twin {
     void set_rate(int32_t hz) {
         const bool changes = hz != qxeq_eq_sample_rate(eq);
         ASSERT_EQ(qxeq_eq_set_sample_rate(eq, hz), QX_OK);
-        if (changes) ref.reset();
+        if (changes)
+            ref.reset();
         sync();
     }
     void reset() {
@@ -95,9 +114,10 @@ class twin {
         SCOPED_TRACE(what);
         const int32_t frames = static_cast<int32_t>(s.size()) / channels;
         auto expected = s;
-        s.reserve(1);  // an empty block still has a buffer: a null pointer is rejected
+        s.reserve(1); // an empty block still has a buffer: a null pointer is rejected
         ASSERT_EQ(qxeq_eq_process_f32(eq, s.data(), frames, channels), QX_OK);
-        if (!qxeq_eq_is_bypassed(eq)) ref.process_f32(expected.data(), frames, channels);
+        if (!qxeq_eq_is_bypassed(eq))
+            ref.process_f32(expected.data(), frames, channels);
         ASSERT_TRUE(same_bits(s, expected));
         ASSERT_TRUE(same_state(eq, ref));
     }
@@ -107,7 +127,8 @@ class twin {
         auto expected = s;
         s.reserve(1);
         ASSERT_EQ(qxeq_eq_process_s16(eq, s.data(), frames, channels), QX_OK);
-        if (!qxeq_eq_is_bypassed(eq)) ref.process_s16(expected.data(), frames, channels);
+        if (!qxeq_eq_is_bypassed(eq))
+            ref.process_s16(expected.data(), frames, channels);
         ASSERT_TRUE(same_bits(s, expected));
         ASSERT_TRUE(same_state(eq, ref));
     }
@@ -121,11 +142,14 @@ class block_source {
     int32_t pick(int32_t lo, int32_t hi) {
         return std::uniform_int_distribution<int32_t>(lo, hi)(rng_);
     }
-    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+    double uniform(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng_);
+    }
 
     int32_t frames() {
         // 0, 1, sizes around every vector step and the seven-frame pipeline, and longer runs
-        static const int32_t k_frames[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 13, 15, 16, 17, 31, 64, 65, 200, 1024};
+        static const int32_t k_frames[] = {0,  1,  2,  3,  4,  5,  6,  7,   8,   9,
+                                           13, 15, 16, 17, 31, 64, 65, 200, 1024};
         return k_frames[pick(0, static_cast<int32_t>(std::size(k_frames)) - 1)];
     }
 
@@ -133,13 +157,21 @@ class block_source {
         std::vector<float> s(static_cast<size_t>(frames) * static_cast<size_t>(channels), 0.0f);
         for (size_t i = 0; i < s.size(); ++i) {
             switch (kind) {
-            case 0: s[i] = static_cast<float>(uniform(-1.0, 1.0)); break;
-            case 1: s[i] = static_cast<float>(uniform(-1.0, 1.0)) * FLT_MAX; break;
-            case 2: break;  // silence: the histories decay to exact zero
-            case 3: s[i] = i < static_cast<size_t>(channels) ? 1.0f : 0.0f; break;
+            case 0:
+                s[i] = static_cast<float>(uniform(-1.0, 1.0));
+                break;
+            case 1:
+                s[i] = static_cast<float>(uniform(-1.0, 1.0)) * FLT_MAX;
+                break;
+            case 2:
+                break; // silence: the histories decay to exact zero
+            case 3:
+                s[i] = i < static_cast<size_t>(channels) ? 1.0f : 0.0f;
+                break;
             default:
-                s[i] = pick(0, 9) == 0 ? k_special[pick(0, static_cast<int32_t>(std::size(k_special)) - 1)]
-                                       : static_cast<float>(uniform(-1.0, 1.0) * std::pow(10.0, -pick(0, 25)));
+                s[i] = pick(0, 9) == 0
+                           ? k_special[pick(0, static_cast<int32_t>(std::size(k_special)) - 1)]
+                           : static_cast<float>(uniform(-1.0, 1.0) * std::pow(10.0, -pick(0, 25)));
             }
         }
         return s;
@@ -148,7 +180,8 @@ class block_source {
     std::vector<int16_t> s16(int32_t frames, int32_t channels, int kind) {
         std::vector<int16_t> s(static_cast<size_t>(frames) * static_cast<size_t>(channels), 0);
         for (auto &v : s) {
-            if (kind == 2) continue;
+            if (kind == 2)
+                continue;
             const int32_t r = pick(0, 15);
             v = static_cast<int16_t>(r == 0 ? -32768 : r == 1 ? 32767 : pick(-32768, 32767));
         }
@@ -158,10 +191,10 @@ class block_source {
     std::mt19937_64 rng_;
 };
 
-const char *const k_presets[] = {"PS_none",  "PS_custom", "PS_acoustic", "PS_bass_boost",
-                                 "PS_classical", "PS_dance", "PS_electronic", "PS_hip_hop",
-                                 "PS_jazz",  "PS_loudness", "PS_pop", "PS_r_b",
-                                 "PS_rock",  "PS_speech", "PS_treble_boost", "PS_vocal_boost"};
+const char *const k_presets[] = {
+    "PS_none",       "PS_custom",  "PS_acoustic",     "PS_bass_boost", "PS_classical", "PS_dance",
+    "PS_electronic", "PS_hip_hop", "PS_jazz",         "PS_loudness",   "PS_pop",       "PS_r_b",
+    "PS_rock",       "PS_speech",  "PS_treble_boost", "PS_vocal_boost"};
 
 // Common rates, the extremes, and low rates where the bands at or above half the rate are off.
 const int32_t k_rates[] = {44100, 48000, 8000, 22050, 96000, 384000, 1, 700, 1000, 3000, 12345};
@@ -170,7 +203,8 @@ class Kernels : public EqualiserTest, public ::testing::WithParamInterface<kerne
   protected:
     void SetUp() override {
         EqualiserTest::SetUp();
-        if (!qxeq::kernel_supported(GetParam())) GTEST_SKIP() << "this CPU cannot run it";
+        if (!qxeq::kernel_supported(GetParam()))
+            GTEST_SKIP() << "this CPU cannot run it";
         ASSERT_TRUE(qxeq::force_kernel(GetParam()));
     }
     void TearDown() override {
@@ -195,7 +229,8 @@ TEST_P(Kernels, RandomSessionsMatchTheOracle) {
             const int32_t choice = src.pick(0, 19);
             const int32_t channels = src.pick(1, 8);
             if (choice == 0) {
-                t.set_gain(static_cast<uint32_t>(src.pick(0, 7)), src.uniform(-30.0, 30.0));  // some clamp
+                t.set_gain(static_cast<uint32_t>(src.pick(0, 7)),
+                           src.uniform(-30.0, 30.0)); // some clamp
             } else if (choice == 1) {
                 t.set_preset(k_presets[src.pick(0, 15)]);
             } else if (choice == 2) {
@@ -207,11 +242,12 @@ TEST_P(Kernels, RandomSessionsMatchTheOracle) {
             } else {
                 t.s16(src.s16(src.frames(), channels, src.pick(0, 2)), channels, what);
             }
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
         }
         non_finite += t.ref.non_finite_inputs;
     }
-    EXPECT_GT(non_finite, 0);  // the sequences did reach the rare path
+    EXPECT_GT(non_finite, 0); // the sequences did reach the rare path
 }
 
 // Every channel count and a length that leaves a partial vector step and a partial pipeline,
@@ -227,9 +263,11 @@ TEST_P(Kernels, NonFiniteInputAtEveryPosition) {
                 block_source src(static_cast<uint64_t>(at));
                 auto s = src.f32(frames, channels, 0);
                 s[static_cast<size_t>(at)] = at % 2 ? -k_inf : k_nan;
-                t.f32(s, channels, std::to_string(channels) + "ch " + std::to_string(frames) +
-                                       " frames, bad at " + std::to_string(at));
-                if (HasFatalFailure()) return;
+                t.f32(s, channels,
+                      std::to_string(channels) + "ch " + std::to_string(frames) +
+                          " frames, bad at " + std::to_string(at));
+                if (HasFatalFailure())
+                    return;
             }
         }
     }
@@ -256,7 +294,8 @@ TEST_P(Kernels, BandOverflowClearsOnlyThatBand) {
             t.s16(src.s16(300, channels, 0), channels, std::to_string(round));
         else
             t.f32(src.f32(300, channels, round % 2), channels, std::to_string(round));
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure())
+            return;
     }
     EXPECT_GT(t.ref.band_overflows, 0);
 }
@@ -273,11 +312,12 @@ TEST_P(Kernels, LowRatesMatchTheOracle) {
             t.set_preset(preset);
             t.set_gain(7, 24.0);
             for (int32_t channels = 1; channels <= 8; ++channels) {
-                const std::string what = std::to_string(rate) + " " + preset + " " +
-                                         std::to_string(channels) + "ch";
+                const std::string what =
+                    std::to_string(rate) + " " + preset + " " + std::to_string(channels) + "ch";
                 t.f32(src.f32(src.frames() + 100, channels, src.pick(0, 4)), channels, what);
                 t.s16(src.s16(src.frames() + 100, channels, 0), channels, what);
-                if (HasFatalFailure()) return;
+                if (HasFatalFailure())
+                    return;
             }
         }
     }
@@ -291,7 +331,7 @@ TEST_P(Kernels, FlushBoundIsExact) {
     twin t;
     t.set_preset("PS_jazz");
     float prime[8] = {};
-    ASSERT_EQ(qxeq_eq_process_f32(t.eq, prime, 1, 8), QX_OK);  // coefficients now current
+    ASSERT_EQ(qxeq_eq_process_f32(t.eq, prime, 1, 8), QX_OK); // coefficients now current
     const double a1 = t.bq[3].a1;
     for (double target : {1e-20, -1e-20, std::nextafter(1e-20, 0.0), -std::nextafter(1e-20, 0.0),
                           std::nextafter(1e-20, 1.0), -std::nextafter(1e-20, 1.0)}) {
@@ -302,10 +342,12 @@ TEST_P(Kernels, FlushBoundIsExact) {
         ASSERT_EQ(0.0 - a1 * y1, target);
         for (int32_t channels = 1; channels <= 8; ++channels) {
             t.reset();
-            for (int32_t c = 0; c < 8; ++c) t.bq[3].y1[c] = t.ref.band[3].y1[c] = y1;
+            for (int32_t c = 0; c < 8; ++c)
+                t.bq[3].y1[c] = t.ref.band[3].y1[c] = y1;
             t.f32(std::vector<float>(static_cast<size_t>(channels), 0.0f), channels,
                   std::to_string(channels));
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
             const double kept = std::fabs(target) >= 1e-20 ? target : 0.0;
             EXPECT_EQ(std::memcmp(&t.ref.band[3].y1[0], &kept, 8), 0) << t.ref.band[3].y1[0];
         }
@@ -322,7 +364,8 @@ TEST_P(Kernels, FlushBoundIsExact) {
             t.bq[0].y1[c] = t.ref.band[0].y1[c] = -0.0;
         }
         t.f32(std::vector<float>(static_cast<size_t>(channels), -0.0f), channels, "-0.0");
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure())
+            return;
         EXPECT_FALSE(std::signbit(t.ref.band[0].y1[0]));
     }
 }
@@ -343,19 +386,24 @@ TEST_P(Kernels, TailsThroughTheFlushBoundMatchTheOracle) {
             for (int32_t f = 0; f < frames; ++f) {
                 // down by 1e-30 over the first 70%, then loud again; silent frames 40%..45%
                 const double at = static_cast<double>(f) / frames;
-                const double env = at < 0.4 ? std::pow(1e-30, at / 0.7)
-                                 : at < 0.45 ? 0.0
-                                 : at < 0.7 ? std::pow(1e-30, at / 0.7) : 0.5;
+                const double env = at < 0.4    ? std::pow(1e-30, at / 0.7)
+                                   : at < 0.45 ? 0.0
+                                   : at < 0.7  ? std::pow(1e-30, at / 0.7)
+                                               : 0.5;
                 for (int32_t c = 0; c < channels; ++c)
                     s[static_cast<size_t>(f * channels + c)] = static_cast<float>(u(rng) * env);
             }
-            if (frames > 64) s[static_cast<size_t>(frames / 2 + frames / 10) * static_cast<size_t>(channels)] = k_nan;
+            if (frames > 64)
+                s[static_cast<size_t>(frames / 2 + frames / 10) * static_cast<size_t>(channels)] =
+                    k_nan;
             // and one deep in the fade, where every band result flushes and the flush repeats
             if (frames > 64)
                 s[static_cast<size_t>(frames * 13 / 20) * static_cast<size_t>(channels)] = k_inf;
-            for (int32_t repeat = 0; repeat < 3; ++repeat) {  // blocks of 64 continue each other
-                t.f32(s, channels, std::to_string(channels) + "ch " + std::to_string(frames) + " frames");
-                if (HasFatalFailure()) return;
+            for (int32_t repeat = 0; repeat < 3; ++repeat) { // blocks of 64 continue each other
+                t.f32(s, channels,
+                      std::to_string(channels) + "ch " + std::to_string(frames) + " frames");
+                if (HasFatalFailure())
+                    return;
             }
         }
     }
@@ -369,21 +417,45 @@ TEST_P(Kernels, LongSixteenBitBlocksMatchTheOracle) {
     block_source src(2024);
     twin t;
     t.set_preset("PS_loudness");
-    for (uint32_t band = 0; band < 8; band += 3) t.set_gain(band, 24.0);
+    for (uint32_t band = 0; band < 8; band += 3)
+        t.set_gain(band, 24.0);
     for (int32_t channels = 1; channels <= 8; ++channels) {
         for (int32_t frames : {2047, 2048, 2049, 4095, 4096, 4097, 9001}) {
             const int kind = frames == 2049 ? 2 : 0;
             t.s16(src.s16(frames, channels, kind), channels,
                   std::to_string(channels) + "ch " + std::to_string(frames) + " frames");
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
+        }
+    }
+}
+
+// Six and eight channels (and the counts in between) run as channel groups, each its own
+// wavefront over the block: every count, both formats, at every block length through the fill
+// and drain of the widest skew and past it, with a loud channel beside quiet ones, so that a
+// group reading or writing a neighbour's samples or histories shows.
+TEST_P(Kernels, ChannelGroupsAtEveryShortLength) {
+    block_source src(606);
+    twin t;
+    t.set_preset("PS_hip_hop");
+    for (int32_t channels = 1; channels <= 8; ++channels) {
+        for (int32_t frames = 1; frames <= 40; ++frames) {
+            const std::string what = std::to_string(channels) + "ch " + std::to_string(frames);
+            auto f = src.f32(frames, channels, frames % 5 == 0 ? 4 : 0);
+            for (int32_t i = 0; i < frames; ++i) // the last channel quiet, the first loud
+                f[static_cast<size_t>(i * channels + channels - 1)] *= 1e-12f;
+            t.f32(f, channels, what);
+            t.s16(src.s16(frames, channels, 0), channels, what);
+            if (HasFatalFailure())
+                return;
         }
     }
 }
 
 // Random starting histories (tiny, huge, signed zeros) in both, then blocks of every size.
 TEST_P(Kernels, ArbitraryHistoriesMatchTheOracle) {
-    const double k_values[] = {0.0, -0.0, 1e-20, -1e-20, 1.5e-20, 9e-21, 1e-300, 4.9e-324,
-                               1.0, -1.0, 1e30, -1e38, 3.4e38, 0.25};
+    const double k_values[] = {0.0,      -0.0, 1e-20, -1e-20, 1.5e-20, 9e-21,  1e-300,
+                               4.9e-324, 1.0,  -1.0,  1e30,   -1e38,   3.4e38, 0.25};
     block_source src(99);
     twin t;
     t.set_preset("PS_electronic");
@@ -391,15 +463,18 @@ TEST_P(Kernels, ArbitraryHistoriesMatchTheOracle) {
         for (int k = 0; k < 8; ++k)
             for (int c = 0; c < 8; ++c) {
                 double *mine[] = {t.bq[k].x1, t.bq[k].x2, t.bq[k].y1, t.bq[k].y2};
-                double *theirs[] = {t.ref.band[k].x1, t.ref.band[k].x2, t.ref.band[k].y1, t.ref.band[k].y2};
+                double *theirs[] = {t.ref.band[k].x1, t.ref.band[k].x2, t.ref.band[k].y1,
+                                    t.ref.band[k].y2};
                 for (int h = 0; h < 4; ++h)
                     mine[h][c] = theirs[h][c] =
-                        src.pick(0, 1) ? k_values[src.pick(0, static_cast<int32_t>(std::size(k_values)) - 1)]
-                                       : src.uniform(-1.0, 1.0);
+                        src.pick(0, 1)
+                            ? k_values[src.pick(0, static_cast<int32_t>(std::size(k_values)) - 1)]
+                            : src.uniform(-1.0, 1.0);
             }
         const int32_t channels = src.pick(1, 8);
         t.f32(src.f32(src.frames(), channels, src.pick(0, 4)), channels, std::to_string(round));
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure())
+            return;
     }
 }
 
@@ -408,7 +483,8 @@ std::string kernel_label(const ::testing::TestParamInfo<kernel> &info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, Kernels,
-                         ::testing::Values(kernel::scalar, kernel::sse2, kernel::avx2, kernel::avx512),
+                         ::testing::Values(kernel::scalar, kernel::sse2, kernel::avx2,
+                                           kernel::avx512),
                          kernel_label);
 
 TEST(KernelChoice, BestIsSupportedAndForcingChecksTheCpu) {
@@ -416,7 +492,7 @@ TEST(KernelChoice, BestIsSupportedAndForcingChecksTheCpu) {
     EXPECT_TRUE(qxeq::kernel_supported(best));
     EXPECT_TRUE(qxeq::kernel_supported(kernel::scalar));
     for (int32_t k = static_cast<int32_t>(best) + 1; k < qxeq::k_kernel_count; ++k)
-        EXPECT_FALSE(qxeq::force_kernel(static_cast<kernel>(k)));  // nothing faster is claimed
+        EXPECT_FALSE(qxeq::force_kernel(static_cast<kernel>(k))); // nothing faster is claimed
     EXPECT_EQ(qxeq::active_kernel(), best);
     ASSERT_TRUE(qxeq::force_kernel(kernel::scalar));
     EXPECT_EQ(qxeq::active_kernel(), kernel::scalar);
