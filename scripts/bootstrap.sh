@@ -18,6 +18,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev llvm valgrind
     libsndfile1-dev libcli11-dev libxml2-utils
+    ffmpeg
 )
 
 missing=()
