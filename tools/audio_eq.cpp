@@ -1,4 +1,5 @@
-// The eq command: equalise an audio file through the library, block by block. libsndfile reads
+// The eq command: equalise an audio file through the library, block by block, reading the next
+// blocks and writing the last ones while it equalises (block_pipeline.h). libsndfile reads
 // and writes the audio; the output's format follows its extension or --type (else the input's),
 // and it keeps the input's rate, channels, channel layout and text tags. 16-bit input goes
 // through the library's 16-bit path, everything else through its float path, unless --format
@@ -130,13 +131,14 @@ struct block {
     std::vector<int16_t> s;
 };
 
-// The bit pattern of |x|: ordered as the magnitudes are, with infinity and NaN above every
-// finite value, so that a block's peak and tests are integer operations that vectorise.
+// A float's bits: positive floats order as these integers do, so that a block's peak and tests
+// are integer operations that vectorise.
 int32_t float_bits(float x) {
     int32_t b;
     std::memcpy(&b, &x, sizeof b);
     return b;
 }
+// The bits of |x|: infinity and NaN above every finite value.
 uint32_t magnitude_bits(float x) { return static_cast<uint32_t>(float_bits(x)) & 0x7FFFFFFFu; }
 constexpr uint32_t k_inf_bits = 0x7F800000u; // at or above: not finite
 constexpr uint32_t k_one_bits = 0x3F800000u; // 1.0f
@@ -462,7 +464,8 @@ void run_eq(const eq_options &o) {
     const double gain = std::pow(10.0, preamp_db / 20.0);
     block_io io(in.f, w.f, info, out_info, display_name(o.out, true), stream);
     progress_bar bar(info.frames, info.channels);
-    std::vector<block> ring(k_ring_blocks, block(k_block_frames * layout.size()));
+    std::vector<block> ring(k_ring_blocks,
+                            block(k_block_frames * static_cast<size_t>(info.channels)));
     sf_count_t done = 0;
     pipeline_stages stages;
     stages.read = [&](size_t slot) {
