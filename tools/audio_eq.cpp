@@ -1,4 +1,5 @@
-// The eq command: equalise an audio file through the library, block by block. libsndfile reads
+// The eq command: equalise an audio file through the library, block by block, reading the next
+// blocks and writing the last ones while it equalises (block_pipeline.h). libsndfile reads
 // and writes the audio; the output's format follows its extension or --type (else the input's),
 // and it keeps the input's rate, channels, channel layout and text tags. 16-bit input goes
 // through the library's 16-bit path, everything else through its float path, unless --format
@@ -6,6 +7,7 @@
 // header says, samples that clip or are not finite, a layout the output cannot record.
 #include "atomic_output.h"
 #include "audio_format.h"
+#include "block_pipeline.h"
 #include "cli.h"
 #include "text.h"
 
@@ -29,8 +31,6 @@ namespace cli {
 
 namespace {
 
-// Frames per block: memory stays flat whatever the file's length.
-constexpr int32_t k_block_frames = 4096;
 // Files of at least this many samples (about three minutes of 44.1 kHz stereo) get a progress
 // bar when stderr is a terminal; shorter ones finish before a bar would be seen.
 constexpr sf_count_t k_progress_samples = sf_count_t{1} << 24;
@@ -123,11 +123,39 @@ struct sample_counts {
     double peak = 0.0;          // largest finite result, 1.0 = full scale
 };
 
-// One block of audio between the files and the library, in the processing path's sample type.
-// 16-bit files are read and written as 16-bit samples; for any other file the tool converts
-// between 16-bit and float itself (libsndfile would store 16-bit values in a float file
-// unscaled, and scales float to 16-bit by 32767 rather than the library's 32768). No NaN or
-// infinity ever reaches an integer or lossy encoder.
+// One slot of the ring: a block in the processing path's sample type, and in the other where
+// a file holds the other.
+struct block {
+    explicit block(size_t samples) : f(samples), s(samples) {}
+    std::vector<float> f;
+    std::vector<int16_t> s;
+};
+
+// A float's bits: positive floats order as these integers do, so that a block's peak and tests
+// are integer operations that vectorise.
+int32_t float_bits(float x) {
+    int32_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+// The bits of |x|: infinity and NaN above every finite value.
+uint32_t magnitude_bits(float x) { return static_cast<uint32_t>(float_bits(x)) & 0x7FFFFFFFu; }
+constexpr uint32_t k_inf_bits = 0x7F800000u; // at or above: not finite
+constexpr uint32_t k_one_bits = 0x3F800000u; // 1.0f
+
+size_t count_nonfinite(const float *x, size_t n) {
+    size_t bad = 0;
+    for (size_t i = 0; i < n; ++i)
+        bad += magnitude_bits(x[i]) >= k_inf_bits;
+    return bad;
+}
+
+// Audio between the files and the library, block by block, in three parts that run on three
+// threads: reading (read_*), the work around the equaliser (gain_*, finish_*), and writing. Each
+// part keeps counts of its own. 16-bit files are read and written as 16-bit samples; for any
+// other file the tool converts between 16-bit and float itself (libsndfile would store 16-bit
+// values in a float file unscaled, and scales float to 16-bit by 32767 rather than the
+// library's 32768). No NaN or infinity ever reaches an integer or lossy encoder.
 class block_io {
   public:
     block_io(SNDFILE *in, SNDFILE *out, const SF_INFO &in_info, const SF_INFO &out_info,
@@ -135,90 +163,145 @@ class block_io {
         : in_(in), out_(out), channels_(static_cast<size_t>(in_info.channels)),
           in_16_(is_16_bit(in_info)), out_16_(is_16_bit(out_info)),
           out_float_(is_float(out_info.format)), out_lossy_(is_lossy(out_info.format)),
-          out_name_(std::move(out_name)), out_stream_(out_stream), f_(k_block_frames * channels_),
-          s_(k_block_frames * channels_) {}
+          out_name_(std::move(out_name)), out_stream_(out_stream) {}
 
-    float *f32() { return f_.data(); }
-    int16_t *s16() { return s_.data(); }
-    const sample_counts &counts() const { return counts_; }
+    // The counts of all three parts, once the last block is written.
+    sample_counts counts() const {
+        sample_counts c = out_counts_;
+        c.nonfinite_in = nonfinite_in_;
+        return c;
+    }
+
+    // MARK: reading (reader thread)
 
     // Read up to one block; return the number of frames read, 0 at the end.
-    sf_count_t read_f32() {
-        const sf_count_t n = sf_readf_float(in_, f_.data(), k_block_frames);
-        for (size_t i = 0; i < samples(n); ++i)
-            counts_.nonfinite_in += !std::isfinite(f_[i]);
+    sf_count_t read_f32(block &b) {
+        const sf_count_t n = sf_readf_float(in_, b.f.data(), k_block_frames);
+        nonfinite_in_ += count_nonfinite(b.f.data(), samples(n));
         return n;
     }
-    sf_count_t read_s16() {
+    sf_count_t read_s16(block &b) {
         if (in_16_)
-            return sf_readf_short(in_, s_.data(), k_block_frames);
-        const sf_count_t n = read_f32();
+            return sf_readf_short(in_, b.s.data(), k_block_frames);
+        const sf_count_t n = read_f32(b);
         for (size_t i = 0; i < samples(n); ++i)
-            s_[i] = to_s16(f_[i]);
+            b.s[i] = to_s16(b.f[i]);
         return n;
     }
+
+    // MARK: around the equaliser (calling thread)
 
     // The preamp: a plain gain before the equaliser; 1.0 leaves every bit as it is.
-    void gain_f32(sf_count_t n, float gain) {
+    void gain_f32(block &b, sf_count_t n, float gain) {
         if (gain != 1.0f)
             for (size_t i = 0; i < samples(n); ++i)
-                f_[i] *= gain;
+                b.f[i] *= gain;
     }
-    void gain_s16(sf_count_t n, double gain) {
+    void gain_s16(block &b, sf_count_t n, double gain) {
         if (gain != 1.0)
             for (size_t i = 0; i < samples(n); ++i)
-                s_[i] = static_cast<int16_t>(
-                    std::clamp(std::lrint(s_[i] * gain), long{-32768}, long{32767}));
+                b.s[i] = static_cast<int16_t>(
+                    std::clamp(std::lrint(b.s[i] * gain), long{-32768}, long{32767}));
     }
 
+    // Count what the equaliser gave and make the block what the output takes.
     // count_clips: false when the equaliser and preamp leave the samples as they were read.
-    void write_f32(sf_count_t n, bool count_clips) {
-        for (size_t i = 0; i < samples(n); ++i) {
-            const float x = f_[i];
-            if (!std::isfinite(x)) {
-                ++counts_.nonfinite_out;
-                if (!out_float_ && !out_16_)
-                    f_[i] = std::isnan(x) ? 0.0f : std::copysign(1.0f, x);
-                continue;
-            }
-            const double a = std::fabs(static_cast<double>(x));
-            counts_.peak = std::max(counts_.peak, a);
+    void finish_f32(block &b, sf_count_t n, bool count_clips) {
+        float *f = b.f.data();
+        const size_t len = samples(n);
+        // One pass of integer tests over a block of finite samples, the usual case.
+        uint32_t peak = 0;
+        size_t bad = 0, over = 0, over_16 = 0;
+        for (size_t i = 0; i < len; ++i) {
+            const int32_t bits = float_bits(f[i]);
+            const uint32_t m = static_cast<uint32_t>(bits) & 0x7FFFFFFFu;
+            peak = std::max(peak, m);
+            bad += m >= k_inf_bits;
+            over += m > k_one_bits;
+            // x * 32768 > 32767: the scaling is exact, so x > 32767 / 32768, and positive
+            // floats order as their bits do.
+            over_16 += bits > s16_top_bits_ || m > k_one_bits;
+        }
+        if (bad > 0) {
+            finish_f32_nonfinite(b, n, count_clips);
+        } else {
+            float top;
+            std::memcpy(&top, &peak, sizeof top);
+            out_counts_.peak = std::max(out_counts_.peak, static_cast<double>(top));
             // 16-bit output saturates where to_s16 does; anything else holds up to full scale.
-            counts_.clipped +=
-                count_clips && (out_16_ ? x * 32768.0f > 32767.0f || a > 1.0 : a > 1.0);
+            out_counts_.clipped += count_clips ? (out_16_ ? over_16 : over) : 0;
             // Lossy encoders model the signal's energy: values far beyond full scale overflow
             // inside them (LAME aborts), so they get the clip a decoder would apply anyway.
-            if (out_lossy_ && a > 1.0)
-                f_[i] = std::copysign(1.0f, x);
+            if (out_lossy_ && over > 0)
+                for (size_t i = 0; i < len; ++i)
+                    if (std::fabs(f[i]) > 1.0f)
+                        f[i] = std::copysign(1.0f, f[i]);
         }
-        counts_.samples += samples(n);
-        if (!out_16_)
-            return check(sf_writef_float(out_, f_.data(), n), n);
-        for (size_t i = 0; i < samples(n); ++i)
-            s_[i] = to_s16(f_[i]);
-        check(sf_writef_short(out_, s_.data(), n), n);
+        out_counts_.samples += len;
+        if (out_16_) {
+            for (size_t i = 0; i < len; ++i)
+                b.s[i] = to_s16(f[i]);
+        }
     }
-    void write_s16(sf_count_t n, bool count_clips) {
+    void finish_s16(block &b, sf_count_t n, bool count_clips) {
+        const size_t len = samples(n);
         // The library's 16-bit results saturate at +-32767.
-        for (size_t i = 0; i < samples(n); ++i) {
-            const int v = std::abs(static_cast<int>(s_[i]));
-            counts_.peak = std::max(counts_.peak, v / 32768.0);
-            counts_.clipped += count_clips && v >= 32767;
+        int peak = 0;
+        size_t clipped = 0;
+        for (size_t i = 0; i < len; ++i) {
+            const int v = std::abs(static_cast<int>(b.s[i]));
+            peak = std::max(peak, v);
+            clipped += v >= 32767;
         }
-        counts_.samples += samples(n);
-        if (out_16_)
-            return check(sf_writef_short(out_, s_.data(), n), n);
-        for (size_t i = 0; i < samples(n); ++i)
-            f_[i] = static_cast<float>(s_[i]) * (1.0f / 32768.0f);
-        check(sf_writef_float(out_, f_.data(), n), n);
+        out_counts_.peak = std::max(out_counts_.peak, peak / 32768.0);
+        out_counts_.clipped += count_clips ? clipped : 0;
+        out_counts_.samples += len;
+        if (!out_16_) {
+            for (size_t i = 0; i < len; ++i)
+                b.f[i] = static_cast<float>(b.s[i]) * (1.0f / 32768.0f);
+        }
+    }
+
+    // MARK: writing (writer thread)
+
+    void write(const block &b, sf_count_t n) {
+        // libsndfile's Vorbis encoder gives other bits for other lengths of write, so lossy
+        // outputs are written in the pieces the tool has always written.
+        const sf_count_t step = out_lossy_ ? k_lossy_write_frames : n;
+        for (sf_count_t at = 0; at < n; at += step) {
+            const sf_count_t len = std::min(step, n - at);
+            const size_t first = samples(at);
+            const sf_count_t written = out_16_ ? sf_writef_short(out_, b.s.data() + first, len)
+                                               : sf_writef_float(out_, b.f.data() + first, len);
+            if (written != len)
+                throw error("cannot write " + out_name_ + ": " +
+                            (out_stream_.err ? std::strerror(out_stream_.err) : sf_strerror(out_)));
+        }
     }
 
   private:
+    static constexpr sf_count_t k_lossy_write_frames = 4096;
+    static_assert(k_block_frames % k_lossy_write_frames == 0, "blocks split into whole pieces");
+
     size_t samples(sf_count_t frames) const { return static_cast<size_t>(frames) * channels_; }
-    void check(sf_count_t written, sf_count_t n) {
-        if (written != n)
-            throw error("cannot write " + out_name_ + ": " +
-                        (out_stream_.err ? std::strerror(out_stream_.err) : sf_strerror(out_)));
+
+    // A block holding NaN or infinity, sample by sample.
+    void finish_f32_nonfinite(block &b, sf_count_t n, bool count_clips) {
+        for (size_t i = 0; i < samples(n); ++i) {
+            const float x = b.f[i];
+            if (!std::isfinite(x)) {
+                ++out_counts_.nonfinite_out;
+                if (!out_float_ && !out_16_)
+                    b.f[i] = std::isnan(x) ? 0.0f : std::copysign(1.0f, x);
+                continue;
+            }
+            const double a = std::fabs(static_cast<double>(x));
+            out_counts_.peak = std::max(out_counts_.peak, a);
+            out_counts_.clipped +=
+                count_clips && (out_16_ ? x * 32768.0f > 32767.0f || a > 1.0 : a > 1.0);
+            if (out_lossy_ && a > 1.0)
+                b.f[i] = std::copysign(1.0f, x);
+        }
     }
 
     SNDFILE *in_, *out_;
@@ -226,9 +309,9 @@ class block_io {
     bool in_16_, out_16_, out_float_, out_lossy_;
     std::string out_name_;
     const fd_stream &out_stream_;
-    std::vector<float> f_;
-    std::vector<int16_t> s_;
-    sample_counts counts_;
+    const int32_t s16_top_bits_ = float_bits(32767.0f / 32768.0f);
+    uint64_t nonfinite_in_ = 0; // reader's
+    sample_counts out_counts_;  // the calling thread's
 };
 
 class progress_bar {
@@ -373,25 +456,37 @@ void run_eq(const eq_options &o) {
     const double gain = std::pow(10.0, preamp_db / 20.0);
     block_io io(in.f, w.f, info, out_info, display_name(o.out, true), stream);
     progress_bar bar(info.frames, info.channels);
+    std::vector<block> ring(k_ring_blocks,
+                            block(k_block_frames * static_cast<size_t>(info.channels)));
     sf_count_t done = 0;
-    for (sf_count_t n; (n = s16 ? io.read_s16() : io.read_f32()) > 0;) {
-        const int32_t frames = static_cast<int32_t>(n);
+    pipeline_stages stages;
+    stages.read = [&](size_t slot) {
+        return static_cast<size_t>(s16 ? io.read_s16(ring[slot]) : io.read_f32(ring[slot]));
+    };
+    stages.process = [&](size_t slot, size_t frames) {
+        block &b = ring[slot];
+        const auto n = static_cast<sf_count_t>(frames);
         if (s16)
-            io.gain_s16(n, gain);
+            io.gain_s16(b, n, gain);
         else
-            io.gain_f32(n, static_cast<float>(gain));
-        const int32_t rc = s16 ? qxeq_process_s16(io.s16(), frames, info.channels)
-                               : qxeq_process_f32(io.f32(), frames, info.channels);
+            io.gain_f32(b, n, static_cast<float>(gain));
+        const int32_t rc =
+            s16 ? qxeq_process_s16(b.s.data(), static_cast<int32_t>(n), info.channels)
+                : qxeq_process_f32(b.f.data(), static_cast<int32_t>(n), info.channels);
         if (rc != QX_OK)
-            throw error("the equaliser refused a block of " + std::to_string(frames) + " frames (" +
+            throw error("the equaliser refused a block of " + std::to_string(n) + " frames (" +
                         status_name(rc) + ")");
         if (s16)
-            io.write_s16(n, changes);
+            io.finish_s16(b, n, changes);
         else
-            io.write_f32(n, changes || !is_float(out_info.format));
+            io.finish_f32(b, n, changes || !is_float(out_info.format));
         done += n;
         bar.update(done);
-    }
+    };
+    stages.write = [&](size_t slot, size_t frames) {
+        io.write(ring[slot], static_cast<sf_count_t>(frames));
+    };
+    run_pipeline(ring.size(), stages);
     // A damaged or cut file: what could be read is kept, and said so.
     const sf_count_t expected =
         std::max(promised, info.frames == SF_COUNT_MAX ? sf_count_t{-1} : info.frames);
