@@ -206,7 +206,8 @@ BENCHMARK(qxeq_fit_gains)->Arg(127)->Arg(300)->Arg(1000)->Unit(benchmark::kMicro
 void qxeq_peak_db(benchmark::State &state) {
     setup_equaliser();
     double at = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(::qxeq_peak_db(&at));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(::qxeq_peak_db(&at));
 }
 BENCHMARK(qxeq_peak_db)->Unit(benchmark::kMicrosecond);
 

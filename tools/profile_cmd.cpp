@@ -221,7 +221,7 @@ int32_t load_valid_profile(const std::string &path) {
     profile p(l.id);
     if (!fields_valid(l, p, path))
         throw error(display_name(path) + " is not a valid profile (the fields above); nothing "
-                    "was started");
+                                         "was started");
     return p.release();
 }
 

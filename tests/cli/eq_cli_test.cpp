@@ -316,7 +316,8 @@ TEST_F(EqCommand, LowRateFilesStayFiniteAndSensibleWithEveryPreset) {
     for (int rate : {8000, 11025, 16000, 22050}) {
         std::vector<float> x(2000);
         for (size_t i = 0; i < x.size(); ++i)
-            x[i] = static_cast<float>(0.1 * std::sin(2 * M_PI * 300.0 * static_cast<double>(i) / rate));
+            x[i] = static_cast<float>(0.1 *
+                                      std::sin(2 * M_PI * 300.0 * static_cast<double>(i) / rate));
         write_audio(dir / "f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rate, 1, x);
         write_audio(dir / "s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 1, to_pcm16(x));
         for (int32_t p = 0; p < qxeq_preset_count(); ++p) {
@@ -332,7 +333,7 @@ TEST_F(EqCommand, LowRateFilesStayFiniteAndSensibleWithEveryPreset) {
                     ASSERT_TRUE(std::isfinite(v)) << name;
                     peak = std::max(peak, std::fabs(v));
                 }
-                EXPECT_LT(peak, 0.5f) << name;  // the presets boost by at most 6 dB a band
+                EXPECT_LT(peak, 0.5f) << name; // the presets boost by at most 6 dB a band
             }
         }
     }
@@ -347,7 +348,8 @@ TEST_F(EqCommand, AutomaticPreampLeavesAFullScaleSweepUnclipped) {
     std::vector<float> sweep(static_cast<size_t>(rate * seconds));
     for (size_t i = 0; i < sweep.size(); ++i) {
         const double t = static_cast<double>(i) / rate;
-        sweep[i] = static_cast<float>(std::sin(2 * M_PI * f0 * seconds / k * (std::exp(t / seconds * k) - 1)));
+        sweep[i] = static_cast<float>(
+            std::sin(2 * M_PI * f0 * seconds / k * (std::exp(t / seconds * k) - 1)));
     }
     write_audio(dir / "f32.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, rate, 1, sweep);
     write_audio(dir / "s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 1, to_pcm16(sweep));
@@ -356,15 +358,17 @@ TEST_F(EqCommand, AutomaticPreampLeavesAFullScaleSweepUnclipped) {
             SCOPED_TRACE(std::string(preset) + " " + name);
             const result plain = run({"eq", name, "out.wav", "--preset", preset});
             ASSERT_EQ(plain.status, 0) << plain.err;
-            EXPECT_NE(plain.err.find("lower the level with --preamp"), std::string::npos) << plain.err;
+            EXPECT_NE(plain.err.find("lower the level with --preamp"), std::string::npos)
+                << plain.err;
             const result r = run({"eq", name, "out.wav", "--preset", preset, "--preamp", "auto"});
             ASSERT_EQ(r.status, 0) << r.err;
             EXPECT_EQ(r.err, "");
             const audio got = read_audio(dir / "out.wav", true);
             float peak = 0.0f;
-            for (float v : got.f) peak = std::max(peak, std::fabs(v));
+            for (float v : got.f)
+                peak = std::max(peak, std::fabs(v));
             EXPECT_LT(peak, 1.0f);
-            EXPECT_GT(peak, 0.9f);  // and the level is not cut further than it has to be
+            EXPECT_GT(peak, 0.9f); // and the level is not cut further than it has to be
         }
     }
 }

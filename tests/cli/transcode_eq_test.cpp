@@ -47,7 +47,7 @@ float preamp_db(const std::vector<std::string> &args) {
             continue;
         if (args[i + 1] != "auto")
             return std::stof(args[i + 1]);
-        const double peak = qxeq_peak_db(nullptr);  // undone with 0.01 dB to spare
+        const double peak = qxeq_peak_db(nullptr); // undone with 0.01 dB to spare
         return static_cast<float>(peak > 0.0 ? std::max(-(peak + 0.01), -24.0) : 0.0);
     }
     return 0.0f;

@@ -505,7 +505,7 @@ TEST(KernelChoice, VectorKernelsOnlyOnX86) {
     float block[16] = {0.5f, -0.25f};
     ASSERT_EQ(qxeq_process_f32(block, 8, 2), 0);
 #if defined(__x86_64__)
-    EXPECT_TRUE(qxeq::kernel_supported(kernel::sse2));  // part of x86-64
+    EXPECT_TRUE(qxeq::kernel_supported(kernel::sse2)); // part of x86-64
     EXPECT_NE(qxeq::active_kernel(), kernel::scalar);
 #else
     for (kernel k : {kernel::sse2, kernel::avx2, kernel::avx512}) {
