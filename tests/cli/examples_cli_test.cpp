@@ -87,7 +87,11 @@ TEST_F(Examples, ReadmeEqualiserExampleRunsCleanUnderValgrind) {
                         (dir / "example").string(), (dir / "example.c").string(), lib.string(),
                         "-Wl,-rpath," + lib.parent_path().string()});
     ASSERT_EQ(r.status, 0) << r.err;
-    r = run_exe(QX_VALGRIND, {"-q", "--error-exitcode=99", (dir / "example").string()});
+    // valgrind checks native programs; a cross build runs the example through its emulator
+    const std::string emulator = QX_EMULATOR;
+    r = emulator.empty()
+            ? run_exe(QX_VALGRIND, {"-q", "--error-exitcode=99", (dir / "example").string()})
+            : run_exe(emulator, {(dir / "example").string()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_NE(r.out.find("dB at 1 kHz"), std::string::npos) << r.out;

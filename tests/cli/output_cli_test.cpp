@@ -135,11 +135,26 @@ TEST_F(OutputTarget, KilledHalfWayLeavesNothingBehind) {
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0)
             _exit(126);
-        execl(QX_CLI, QX_CLI, "eq", "slow.wav", "out.wav", "--preset", "PS_rock", nullptr);
+        const std::string emulator = QX_EMULATOR; // a cross build runs the tool through it
+        if (emulator.empty())
+            execl(QX_CLI, QX_CLI, "eq", "slow.wav", "out.wav", "--preset", "PS_rock", nullptr);
+        else
+            execl(emulator.c_str(), emulator.c_str(), QX_CLI, "eq", "slow.wav", "out.wav",
+                  "--preset", "PS_rock", nullptr);
         _exit(127);
     }
-    const int w = open((dir / "slow.wav").c_str(), O_WRONLY);
-    ASSERT_GE(w, 0);
+    // The FIFO opens once the program opens it for reading; should it never start, the test
+    // fails after ten seconds instead of waiting for ever.
+    int w = -1;
+    for (int tries = 0; w < 0 && tries < 1000; ++tries) {
+        w = open((dir / "slow.wav").c_str(), O_WRONLY | O_NONBLOCK);
+        if (w < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (w < 0)
+        kill(pid, SIGKILL);
+    ASSERT_GE(w, 0) << "the program never opened its input";
+    fcntl(w, F_SETFL, fcntl(w, F_GETFL) & ~O_NONBLOCK);
     const std::string wav = read_file(dir / "in.wav");
     ASSERT_EQ(write(w, wav.data(), wav.size() / 2), static_cast<ssize_t>(wav.size() / 2));
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // it reads and writes a part
