@@ -179,12 +179,8 @@ TEST_F(EqCommand, OutputMatchesTheLibrarysProcessCallSampleForSample) {
 // their best quality and variable rate, in 4096-frame pieces.
 void write_as_the_tool_does(const fs::path &p, int format, int rate, int channels,
                             const std::vector<float> &f, const std::vector<int16_t> &s) {
-    SF_INFO info{};
-    info.format = format;
-    info.samplerate = rate;
-    info.channels = channels;
-    SNDFILE *out = sf_open(p.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(out, nullptr) << p << ": " << sf_strerror(nullptr);
+    SNDFILE *out = open_for_write(p, format, rate, channels);
+    ASSERT_NE(out, nullptr);
     sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const int sub = format & SF_FORMAT_SUBMASK;
     if (sub == SF_FORMAT_VORBIS || sub == SF_FORMAT_OPUS || sub == SF_FORMAT_MPEG_LAYER_III) {

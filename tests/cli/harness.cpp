@@ -151,8 +151,6 @@ std::vector<int16_t> to_pcm16(const std::vector<float> &x) {
     return s;
 }
 
-namespace {
-
 SNDFILE *open_for_write(const fs::path &p, int format, int rate, int channels) {
     SF_INFO info{};
     info.format = format;
@@ -163,7 +161,7 @@ SNDFILE *open_for_write(const fs::path &p, int format, int rate, int channels) {
     return f;
 }
 
-} // namespace
+namespace {} // namespace
 
 void write_audio(const fs::path &p, int format, int rate, int channels,
                  const std::vector<float> &samples) {

@@ -62,6 +62,8 @@ struct audio {
 std::vector<float> signal(int64_t frames, int channels, double amp);
 std::vector<int16_t> to_pcm16(const std::vector<float> &x);
 
+// An audio file opened for writing (null, with a test failure, when libsndfile refuses).
+SNDFILE *open_for_write(const fs::path &p, int format, int rate, int channels);
 // format: libsndfile's container | sample format, e.g. SF_FORMAT_WAV | SF_FORMAT_PCM_16.
 void write_audio(const fs::path &p, int format, int rate, int channels,
                  const std::vector<float> &samples);
