@@ -152,6 +152,8 @@ TEST(RealTime, ProcessingMakesNoSystemCall) {
     const char *preload = std::getenv("LD_PRELOAD");
     if (preload != nullptr && std::strstr(preload, "vgpreload") != nullptr)
         GTEST_SKIP() << "valgrind makes system calls of its own";
+    if (QX_EMULATED)
+        GTEST_SKIP() << "the emulator translating this program makes system calls of its own";
 #ifdef QX_SANITIZED
     GTEST_SKIP() << "the sanitizer's runtime makes system calls of its own";
 #else
