@@ -59,18 +59,6 @@ struct isa_avx2 {
         return static_cast<unsigned>(
             _mm256_movemask_pd(_mm256_cmp_pd(abs(y), _mm256_set1_pd(DBL_MAX), _CMP_NLE_UQ)));
     }
-    // Lanes the flush changes (0 < |y| < 1e-20, and -0.0, which becomes +0.0) or not finite:
-    // everything below the bound except +0.0 itself, whose bits are all zero. One mask, one
-    // move to the lane bits: this runs on every step of a single-channel group.
-    static unsigned needs_fix(V y) {
-        const V a = abs(y);
-        const V small = _mm256_cmp_pd(a, _mm256_set1_pd(k_flush_bound), _CMP_LT_OQ);
-        const V plus_zero =
-            _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_castpd_si256(y), _mm256_setzero_si256()));
-        const V big = _mm256_cmp_pd(a, _mm256_set1_pd(DBL_MAX), _CMP_NLE_UQ);
-        return static_cast<unsigned>(
-            _mm256_movemask_pd(_mm256_or_pd(_mm256_andnot_pd(plus_zero, small), big)));
-    }
     static V clear(V v, unsigned bits) { return _mm256_andnot_pd(lane_mask(bits), v); }
     static V select(unsigned bits, V a, V b) { return _mm256_blendv_pd(b, a, lane_mask(bits)); }
     template <int S> static V shift(V cur, V prev) {

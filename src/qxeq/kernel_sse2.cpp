@@ -51,14 +51,6 @@ struct isa_sse2 {
     static unsigned nonfinite(V y) {
         return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpnle_pd(abs(y), _mm_set1_pd(DBL_MAX))));
     }
-    static unsigned needs_fix(V y) {
-        const V a = abs(y);
-        const auto good = static_cast<unsigned>(_mm_movemask_pd(_mm_and_pd(
-            _mm_cmpge_pd(a, _mm_set1_pd(k_flush_bound)), _mm_cmple_pd(a, _mm_set1_pd(DBL_MAX)))));
-        const auto zero = static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(y, _mm_setzero_pd())));
-        const auto sign = static_cast<unsigned>(_mm_movemask_pd(y));
-        return (~(good | zero) & 0x3u) | (zero & sign); // -0.0 becomes +0.0
-    }
     static V clear(V v, unsigned bits) { return _mm_andnot_pd(lane_mask(bits), v); }
     static V select(unsigned bits, V a, V b) {
         const V m = lane_mask(bits);

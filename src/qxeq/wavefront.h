@@ -28,20 +28,21 @@
 // clears every later band of its channel, Skew steps after the other (the "pending" lane bits),
 // exactly as process_one clears all eight bands at that frame.
 //
-// The flush of results below k_flush_bound either runs as a lane mask on every step, or keeps
-// off the dependency chain: where the instruction set has lane masks (guessed_steps), each step
-// assumes the lanes the flush kept on the step before and one compare checks it; elsewhere
-// (flush_branch) results pass on unchanged and the branch also catches the lanes the flush would
-// change, which pays while it hardly ever fires; a decaying tail makes it fire on most steps, so
-// steady() watches how often it fires and moves such stretches of a block to the mask.
+// The flush of results below k_flush_bound runs as a vector mask on every step, so every step
+// does the same work whatever the signal: noise, silence and a tail fading through the bound
+// cost the same. Where the instruction set has lane masks and a block of one or two vectors,
+// the steady steps keep the flush off the dependency chain instead (guessed_steps: each step
+// assumes the lanes the flush kept on the step before and one compare checks it), and the
+// steps that fill and drain the wavefront let results pass on unchanged, with the branch also
+// catching the lanes the flush would change (flush_branch).
 //
 // Required of I: V (vector of `width` doubles), width, zero(), loadu/storeu (doubles), add, sub,
-// mul, flush (|y| < k_flush_bound or NaN gives +0.0), nonfinite (lane bits), needs_fix (lane
-// bits: not finite, or changed by the flush), clear (lanes in bits become +0.0),
-// select (bits ? a : b), shift<S>(cur, prev) (lane i: cur[i - S], or prev[width + i - S] for
-// i < S), in(const float *) / in(const int16_t *) (width samples to doubles with the library's
-// scaling) and out(float *, V) / out(int16_t *, V) (width doubles to samples with the library's
-// conversion). Optional: the lane-mask operations of guessed_steps (has_keep_masks).
+// mul, flush (|y| < k_flush_bound or NaN gives +0.0), nonfinite (lane bits), clear (lanes in
+// bits become +0.0), select (bits ? a : b), shift<S>(cur, prev) (lane i: cur[i - S], or
+// prev[width + i - S] for i < S), in(const float *) / in(const int16_t *) (width samples to
+// doubles with the library's scaling) and out(float *, V) / out(int16_t *, V) (width doubles to
+// samples with the library's conversion). Optional: the lane-mask operations of guessed_steps
+// (has_keep_masks) with needs_fix (lane bits: not finite, or changed by the flush).
 #ifndef QXEQ_WAVEFRONT_H
 #define QXEQ_WAVEFRONT_H
 
@@ -82,10 +83,12 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
     static constexpr size_t k_fill = 7 * Skew; // steps before band 7 reaches frame 0
     static constexpr unsigned k_lane_bits = (1u << width) - 1u;
     static constexpr uint64_t k_all = lanes == 64 ? ~uint64_t{0} : (uint64_t{1} << lanes) - 1u;
-    // With few vectors a step is one long dependency chain, and the flush mask would lengthen
-    // it; there the branch (see above) takes its place. With many vectors the step is bound by
-    // throughput and the mask is cheaper.
-    static constexpr bool flush_by_branch = vectors <= 2;
+    // Where the steady steps keep the flush off the chain (see guessed_steps), the fill and
+    // drain steps do too, by the branch. Elsewhere every step flushes by the mask: without lane
+    // masks a branch that fires on every step of a fading tail cost a fifth more than noise,
+    // and the mask costs a single channel's steps no more than the branch did on noise.
+    static constexpr bool keeps_off_chain = has_keep_masks<I>::value && Skew == 2 && vectors <= 2;
+    static constexpr bool flush_by_branch = keeps_off_chain;
     static_assert(lanes % width == 0, "lanes fill whole vectors");
     static_assert(Skew == 1 || Skew == 2, "band k - 1's output of Skew steps ago is p1 or p2");
 
@@ -94,8 +97,7 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
     static constexpr int results_kept = Skew == 2 ? vectors : 1; // skew 1: y1 is the last result
     V p1[results_kept], p2[results_kept]; // every lane's result of the last and the one before
     uint64_t pending[Skew] =
-        {};               // by step parity: lanes that clear then, a non-finite input moving down
-    bool on_mask = false; // steady steps flush by mask for now (flush by branch only)
+        {}; // by step parity: lanes that clear then, a non-finite input moving down
 
     [[gnu::always_inline]] wavefront(const band_record *bq, int first) {
         alignas(64) double t[9][lanes];
@@ -155,9 +157,8 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
     // Step n: in is frame n (null past the block's end; see load_frame), out receives frame
     // n - 7 * Skew (null before that). valid has the bits of the lanes whose band works on a frame
     // of this block.
-    // Returns whether the exact fix-up ran or, with watch, whether the flush changed a result.
-    template <bool masked, bool flush_branch, bool watch = false>
-    [[gnu::always_inline]] bool step(size_t n, const Sample *in, Sample *out, uint64_t valid) {
+    template <bool masked, bool flush_branch>
+    [[gnu::always_inline]] void step(size_t n, const Sample *in, Sample *out, uint64_t valid) {
         V ext[input_vectors + vectors];
         // Steady steps always have both frames. Only the skew-2 layouts drop the test: on the wide
         // skew-1 layouts, which spill, GCC allocated registers worse without it (six and eight
@@ -176,7 +177,7 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
             }
         }
         V X[vectors], y[vectors], yf[vectors];
-        unsigned bad = 0, flushed = 0;
+        unsigned bad = 0;
 #pragma GCC unroll 64
         for (int j = 0; j < vectors; ++j) {
             if constexpr (lane_shift == 0) {
@@ -196,15 +197,12 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
             } else {
                 bad |= I::nonfinite(y[j]);
                 yf[j] = I::flush(y[j]);
-                if constexpr (watch)
-                    flushed |= I::needs_fix(y[j]);
             }
         }
         uint64_t waiting = pending[0];
         if constexpr (Skew == 2)
             waiting |= pending[1];
-        const bool fix = __builtin_expect((bad != 0) | (waiting != 0), 0);
-        if (fix)
+        if (__builtin_expect((bad != 0) | (waiting != 0), 0))
             clear_lanes(Skew == 1 ? 0 : n % Skew, X, y, yf, masked ? valid : k_all);
 #pragma GCC unroll 64
         for (int j = 0; j < vectors; ++j) {
@@ -229,7 +227,6 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
         }
         if ((Skew == 2 && !masked) || out != nullptr)
             store_frame(out, yf);
-        return fix | (flushed != 0);
     }
 
     // The exact handling of non-finite values for the lanes that need it: their histories clear
@@ -277,7 +274,6 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
     // guess: kept lanes within k_flush_bound..DBL_MAX, the others below it (NaN fails both). Where
     // it fails, or a non-finite input is still moving down, the exact fix-up runs, the products and
     // inputs are taken from the flushed values themselves and the new lanes become the guess.
-    static constexpr bool keeps_off_chain = has_keep_masks<I>::value && Skew == 2 && vectors <= 2;
 
     [[gnu::always_inline]] void guessed_steps(Sample *io, size_t n, size_t end) {
         constexpr size_t stride = static_cast<size_t>(Stride);
@@ -352,36 +348,14 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
         }
     }
 
-    // The steady steps [n, end): every lane works on a frame of this block. Where the flush is
-    // a branch, a stretch that takes the fix-up on many steps (a signal fading through the
-    // flush bound) continues on the mask, and comes back once a stretch would not have needed it.
-    static constexpr size_t k_stretch = 64;
-    static constexpr unsigned k_many = 4;
-
+    // The steady steps [n, end): every lane works on a frame of this block.
     [[gnu::always_inline]] void steady(Sample *io, size_t n, size_t end) {
         constexpr size_t stride = static_cast<size_t>(Stride);
         if constexpr (keeps_off_chain) {
             guessed_steps(io, n, end);
-        } else if constexpr (!flush_by_branch) {
+        } else {
             for (; n < end; ++n)
                 step<false, false>(n, io + n * stride, io + (n - k_fill) * stride, 0);
-        } else {
-            while (n < end) {
-                const size_t stop = end - n > k_stretch ? n + k_stretch : end;
-                unsigned fixes = 0;
-                if (!on_mask) {
-#pragma GCC unroll 2
-                    for (; n < stop; ++n)
-                        fixes +=
-                            step<false, true>(n, io + n * stride, io + (n - k_fill) * stride, 0);
-                } else {
-#pragma GCC unroll 2
-                    for (; n < stop; ++n)
-                        fixes += step<false, false, true>(n, io + n * stride,
-                                                          io + (n - k_fill) * stride, 0);
-                }
-                on_mask = fixes >= k_many;
-            }
         }
     }
 

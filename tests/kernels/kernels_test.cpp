@@ -274,6 +274,32 @@ TEST_P(Kernels, NonFiniteInputAtEveryPosition) {
     EXPECT_GT(t.ref.non_finite_inputs, 0);
 }
 
+// Through the flush bound (band results on both sides of it, most steps flushing some, the
+// histories flushed from the block before), a non-finite input at any frame of a block: the
+// exact fix-up clears the bands one after the other while the flush keeps changing results.
+TEST_P(Kernels, NonFiniteInputsInAFade) {
+    twin t;
+    t.set_preset("PS_bass_boost");
+    std::mt19937_64 rng(9);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    constexpr int32_t k_frames = 200;
+    for (int32_t channels : {1, 2, 3, 6}) {
+        for (int32_t at = 0; at < 160; ++at) {
+            std::vector<float> s(static_cast<size_t>(k_frames * channels));
+            for (int32_t f = 0; f < k_frames; ++f) {
+                const double env = 1e-17 * std::pow(1e-6, static_cast<double>(f) / k_frames);
+                for (int32_t c = 0; c < channels; ++c)
+                    s[static_cast<size_t>(f * channels + c)] = static_cast<float>(u(rng) * env);
+            }
+            s[static_cast<size_t>(at * channels + at % channels)] = at % 2 ? -k_inf : k_nan;
+            t.f32(s, channels, std::to_string(channels) + "ch, bad at " + std::to_string(at));
+            if (HasFatalFailure())
+                return;
+        }
+    }
+    EXPECT_GT(t.ref.non_finite_inputs, 0);
+}
+
 // A band result beyond the double range clears that band's history of that channel and passes
 // 0.0 on. Stable filters cannot get there from float input, so the histories of one band are
 // planted near the top of the double range (a1 * y1 then overflows), on every channel count,
@@ -370,11 +396,10 @@ TEST_P(Kernels, FlushBoundIsExact) {
     }
 }
 
-// Signals fading through the flush bound: one and two channels take the flush as guessed from
-// the step before (lanes crossing the bound miss the guess) or switch stretches of a block
-// between the flush branch and the flush mask, so each block fades (flushes on most steps),
-// then comes back loud (flushes on none), with a non-finite input and exact silence in both
-// regimes; short blocks of 64 frames chain the same signal across block boundaries.
+// Signals fading through the flush bound: where one and two channels take the flush as guessed
+// from the step before, lanes crossing the bound miss the guess, so each block fades (flushes
+// on most steps), then comes back loud (flushes on none), with a non-finite input and exact
+// silence in both regimes; short blocks of 64 frames chain the same signal across blocks.
 TEST_P(Kernels, TailsThroughTheFlushBoundMatchTheOracle) {
     twin t;
     t.set_preset("PS_bass_boost");
