@@ -88,7 +88,6 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
     // masks a branch that fires on every step of a fading tail cost a fifth more than noise,
     // and the mask costs a single channel's steps no more than the branch did on noise.
     static constexpr bool keeps_off_chain = has_keep_masks<I>::value && Skew == 2 && vectors <= 2;
-    static constexpr bool flush_by_branch = keeps_off_chain;
     static_assert(lanes % width == 0, "lanes fill whole vectors");
     static_assert(Skew == 1 || Skew == 2, "band k - 1's output of Skew steps ago is p1 or p2");
 
@@ -387,7 +386,7 @@ template <class I, int Channels, class Sample, int Skew, int Stride = Channels> 
                 in = n * stride + offset < k_pad ? head + k_pad + n * stride + offset
                                                  : io + n * stride;
             Sample *out = n >= k_fill ? io + (n - k_fill) * stride : nullptr;
-            w.template step<true, flush_by_branch>(n, in, out, valid_lanes(n, frames));
+            w.template step<true, keeps_off_chain>(n, in, out, valid_lanes(n, frames));
             ++n;
         }
         w.save(bq, first);
